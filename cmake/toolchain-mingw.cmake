@@ -1,0 +1,15 @@
+# Cross-compiles with mingw-w64. ZERKA_ARCH selects the target: x86_64 or i686.
+# The -posix compilers carry std::mutex, which GoogleTest needs.
+set(CMAKE_SYSTEM_NAME Windows)
+if(NOT ZERKA_ARCH)
+  set(ZERKA_ARCH x86_64)
+endif()
+set(CMAKE_SYSTEM_PROCESSOR ${ZERKA_ARCH})
+set(ZERKA_TRIPLE ${ZERKA_ARCH}-w64-mingw32)
+set(CMAKE_C_COMPILER ${ZERKA_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${ZERKA_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${ZERKA_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${ZERKA_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

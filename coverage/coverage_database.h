@@ -1,0 +1,86 @@
+// The store of one coverage run: breakpoint entries by code address, interned source-file names
+// with their accepted flag, function symbols, and the run's parameters.
+#pragma once
+
+#include <windows.h>
+
+#include <sparsehash/dense_hash_map>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "debugger/arch.h"
+
+// What the debugger has observed of one line's breakpoint. Only `hit` counts as reached: a line
+// is written as run only when it was seen to run.
+enum class BreakpointState : std::uint8_t {
+    unplanted,    // entered by the scan; no breakpoint in the target yet
+    planted,      // 0xCC is in the target; saved_byte holds the code byte it replaced
+    hit,          // the line was seen to run; never planted again
+    unplantable,  // its byte could not be read or written; never seen to run
+    native_break, // the line's own first byte is 0xCC; reached when that breakpoint fires
+    retired,      // its module was unloaded before the line ran; never touched again
+};
+
+struct BreakpointEntry {
+    const char* file; // the interned name: equal names share one pointer
+    std::uint32_t line;
+    std::uint8_t saved_byte; // the replaced code byte while planted, else 0xCC
+    BreakpointState state;
+};
+
+struct CodeAddressHash {
+    std::size_t operator()(CodeAddress address) const { return static_cast<std::size_t>(address); }
+};
+using BreakpointTable = google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
+
+// h = 5 * h + b over the bytes, b taken as signed; byte-wise, case-sensitive equality.
+struct SourceNameHash {
+    std::size_t operator()(const char* name) const;
+};
+struct SourceNameEqual {
+    bool operator()(const char* first, const char* second) const;
+};
+using SourceFileTable = google::dense_hash_map<const char*, bool, SourceNameHash, SourceNameEqual>;
+
+struct FunctionEntry {
+    CodeAddress address;
+    std::unique_ptr<char[]> name;
+};
+using FunctionList = std::vector<FunctionEntry>;
+
+class CoverageDatabase {
+  public:
+    CoverageDatabase(const char* command_text, const char* work_folder, const char* source_folder,
+                     bool existing_files_only, bool function_names, bool show_debug_output,
+                     HWND notify_window, volatile LONG* cancel_flag);
+    ~CoverageDatabase();
+    CoverageDatabase(const CoverageDatabase&) = delete;
+    CoverageDatabase& operator=(const CoverageDatabase&) = delete;
+
+    // The stored key of a name met before, with its accepted flag; null for a new name.
+    const char* find_source_file(const char* name, bool* accepted) const;
+    // Enters a new name; the table takes the copy over. Returns the stored key.
+    const char* add_source_file(std::unique_ptr<char[]> name, bool accepted);
+
+    BreakpointTable breakpoints;
+    SourceFileTable source_files;
+    FunctionList functions;
+    HANDLE process = nullptr;
+    const char* command_text;
+    const char* work_folder;
+    const char* source_folder;
+    bool existing_files_only;
+    bool function_names;
+    bool show_debug_output;
+    HWND notify_window;
+    volatile LONG* cancel_flag;
+    std::string symbol_path;
+
+    // Addresses entered by the scan that the next planting pass must plant, in scan order, so
+    // that a pass costs in proportion to what it plants and not to the whole table.
+    std::vector<CodeAddress> unplanted;
+};

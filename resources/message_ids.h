@@ -1,0 +1,22 @@
+/* Ids of the message catalogue in res-en.dll. Read by the resource compiler and by the code,
+   so plain defines only. */
+#ifndef ZERKA_MESSAGE_IDS_H
+#define ZERKA_MESSAGE_IDS_H
+
+#define MSG_LIST_CANCELLED 32826
+#define MSG_NO_COMMAND 32827
+#define MSG_LOG_CREATE_FAILED 32828
+#define MSG_LOG_CLOSED 32829
+#define MSG_LAUNCH_FAILED 32830
+#define MSG_BREAKPOINT_FAILED 32831
+#define MSG_CREATE_PROCESS_FAILED 32832
+#define MSG_DLL_SCAN_FAILED 32833
+#define MSG_CONTINUE_FAILED 32834
+#define MSG_TARGET_STARTING 32835
+#define MSG_TARGET_EXITED 32836
+#define MSG_MODULE_LINES_READ 32837
+#define MSG_LOG_BODY_BEGINS 32838
+#define MSG_LOG_WRITE_FAILED 32839
+#define MSG_TARGET_ERROR_EXCEPTION 32859
+
+#endif
