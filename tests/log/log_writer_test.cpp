@@ -440,35 +440,34 @@ struct CancelTest : LogWriterTest {
     std::string log_text;
 };
 
+// A cancel seen at the given read: false, no record after the header, no further read; the
+// start message only once the writer began, the functions sorted only once it sorted them.
+void expect_cancelled_at(CancelTest& test, unsigned read, bool begun, bool sorted) {
+    SCOPED_TRACE(read);
+    test.database.functions.clear();
+    EXPECT_EQ(read, test.write_cancelled_at(read));
+    EXPECT_FALSE(test.result);
+    EXPECT_EQ(kHeader, test.log_text);
+    EXPECT_EQ(test.expected_notices(begun ? std::vector<unsigned>{MSG_LOG_BODY_BEGINS}
+                                          : std::vector<unsigned>{}),
+              test.window.notices());
+    const std::vector<CodeAddress> order = sorted
+                                               ? std::vector<CodeAddress>{0x1100, 0x1200, 0x1300}
+                                               : std::vector<CodeAddress>{0x1300, 0x1100, 0x1200};
+    EXPECT_EQ(order, function_addresses(test.database.functions));
+}
+
 TEST_F(CancelTest, BeforeTheStartNothingIsReportedOrWritten) {
-    EXPECT_EQ(1u, write_cancelled_at(1));
-    EXPECT_FALSE(result);
-    EXPECT_EQ(kHeader, log_text);
-    EXPECT_TRUE(window.notices().empty());
-    EXPECT_EQ((std::vector<CodeAddress>{0x1300, 0x1100, 0x1200}),
-              function_addresses(database.functions));
+    expect_cancelled_at(*this, 1, false, false);
 }
 
 TEST_F(CancelTest, DuringTheWalkAtItsFirstAndLastEntry) {
-    for (unsigned read : {2u, 4u}) {
-        SCOPED_TRACE(read);
-        database.functions.clear();
-        EXPECT_EQ(read, write_cancelled_at(read));
-        EXPECT_FALSE(result);
-        EXPECT_EQ(kHeader, log_text);
-        EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS}), window.notices());
-        EXPECT_EQ((std::vector<CodeAddress>{0x1300, 0x1100, 0x1200}),
-                  function_addresses(database.functions));
-    }
+    expect_cancelled_at(*this, 2, true, false);
+    expect_cancelled_at(*this, 4, true, false);
 }
 
 TEST_F(CancelTest, AfterTheSortTheFunctionsAreSortedButNothingIsWritten) {
-    EXPECT_EQ(5u, write_cancelled_at(5));
-    EXPECT_FALSE(result);
-    EXPECT_EQ(kHeader, log_text);
-    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS}), window.notices());
-    EXPECT_EQ((std::vector<CodeAddress>{0x1100, 0x1200, 0x1300}),
-              function_addresses(database.functions));
+    expect_cancelled_at(*this, 5, true, true);
 }
 
 TEST_F(CancelTest, OnceWritingBeganTheFlagIsNoLongerRead) {
