@@ -4,7 +4,9 @@
 
 namespace {
 
-bool is_option(const char* argument) { return argument[0] == '-' || argument[0] == '/'; }
+bool is_option(const char* argument) {
+    return argument[0] == '-' || argument[0] == '/';
+}
 
 // Only 'A' to 'Z' fold; every other byte stays as it is.
 char fold_letter(char letter) {

@@ -45,8 +45,9 @@ void expect_handed_over(const std::string& arguments, const std::string& command
     ProcessResult result = run_tool(arguments);
     ASSERT_TRUE(result.started);
     EXPECT_EQ(result.exit_code, 0u);
-    const std::string launch_failed = console(formatted_message(MSG_TARGET_STARTING, command.c_str()) +
-                                              "\n" + catalogue_text(MSG_LAUNCH_FAILED) + "\n");
+    const std::string launch_failed =
+        console(formatted_message(MSG_TARGET_STARTING, command.c_str()) + "\n" +
+                catalogue_text(MSG_LAUNCH_FAILED) + "\n");
     EXPECT_TRUE(result.output.empty() || result.output == launch_failed) << result.output;
 }
 
@@ -58,7 +59,9 @@ void expect_usage(const std::string& arguments) {
     EXPECT_EQ(result.output, usage_text);
 }
 
-TEST(ZerkacmdCli, NoArgumentsPrintsUsage) { expect_usage(""); }
+TEST(ZerkacmdCli, NoArgumentsPrintsUsage) {
+    expect_usage("");
+}
 
 TEST(ZerkacmdCli, UsageErrorsPrintUsageAndExitOne) {
     expect_usage("-x no_such_prog");

@@ -24,12 +24,16 @@ Parsed parse(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
-std::string text_or_none(const char* text) { return text ? text : "<none>"; }
+std::string text_or_none(const char* text) {
+    return text ? text : "<none>";
+}
 
 TEST(CommandLine, WorkFolderSpellings) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"-w", "dir", "cmd"}, {"-W", "dir", "cmd"}, {"/w", "dir", "cmd"},
-          {"-wdir", "cmd"}, {"/Wdir", "cmd"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-w", "dir", "cmd"},
+                                                      {"-W", "dir", "cmd"},
+                                                      {"/w", "dir", "cmd"},
+                                                      {"-wdir", "cmd"},
+                                                      {"/Wdir", "cmd"}}) {
         std::vector<std::string> copy = arguments;
         Parsed parsed = parse(copy);
         SCOPED_TRACE(copy[0]);
@@ -65,8 +69,8 @@ TEST(CommandLine, ValueStartingWithSlashIsAnOptionOfItsOwn) {
 }
 
 TEST(CommandLine, FlagsAndRepeatedOptions) {
-    std::vector<std::string> arguments{"-w", "a", "-f", "-S", "x", "-w", "b", "-e", "-s", "y",
-                                       "-e", "cmd"};
+    std::vector<std::string> arguments{"-w", "a",  "-f", "-S", "x",  "-w",
+                                       "b",  "-e", "-s", "y",  "-e", "cmd"};
     Parsed parsed = parse(arguments);
     ASSERT_TRUE(parsed.accepted);
     EXPECT_EQ(text_or_none(parsed.line.work_folder), "b");
@@ -102,10 +106,20 @@ TEST(CommandLine, JoiningKeepsEverythingAfterTheFirstCommandWord) {
 }
 
 TEST(CommandLine, UsageErrors) {
-    for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{}, {"-x", "cmd"}, {"-ex", "cmd"}, {"-fe", "cmd"}, {"-"},
-          {"-", "cmd"}, {"/"}, {"--"}, {"--", "cmd"}, {"-e"}, {"-w", "dir"}, {"-s"}, {""},
-          {"-9", "cmd"}}) {
+    for (const std::vector<std::string>& arguments : {std::vector<std::string>{},
+                                                      {"-x", "cmd"},
+                                                      {"-ex", "cmd"},
+                                                      {"-fe", "cmd"},
+                                                      {"-"},
+                                                      {"-", "cmd"},
+                                                      {"/"},
+                                                      {"--"},
+                                                      {"--", "cmd"},
+                                                      {"-e"},
+                                                      {"-w", "dir"},
+                                                      {"-s"},
+                                                      {""},
+                                                      {"-9", "cmd"}}) {
         std::vector<std::string> copy = arguments;
         std::string shown;
         for (const std::string& argument : copy)

@@ -35,7 +35,7 @@ bool record(RunSettings& settings, const char* command) {
         report_message(settings.notify_window, MSG_TARGET_STARTING, command);
     if (cancel_at != nullptr && std::string(command) == cancel_at)
         InterlockedExchange(&settings.cancel_flag, 1); // as another thread of a front end would
-    return false; // the result plays no part in the list
+    return false;                                      // the result plays no part in the list
 }
 
 std::vector<std::string> commands_run() {
@@ -43,6 +43,15 @@ std::vector<std::string> commands_run() {
     for (const Recorded& entry : recorded)
         commands.push_back(entry.command);
     return commands;
+}
+
+// What standard output received since CaptureStdout, with CR LF read as LF.
+std::string captured_lines() {
+    std::string output = ::testing::internal::GetCapturedStdout(), lines;
+    for (size_t i = 0; i < output.size(); ++i)
+        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
+            lines += output[i];
+    return lines;
 }
 
 class RunCommands : public ::testing::Test {
@@ -60,11 +69,7 @@ class RunCommands : public ::testing::Test {
         set_run_settings(text, "work", "src", false, false);
         ::testing::internal::CaptureStdout();
         *result = run_commands(run_settings(), record);
-        std::string output = ::testing::internal::GetCapturedStdout(), lines;
-        for (size_t i = 0; i < output.size(); ++i)
-            if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
-                lines += output[i];
-        return lines;
+        return captured_lines();
     }
 };
 
@@ -106,9 +111,16 @@ TEST_F(RunCommands, CancelBeforeTheListStillHandsOverTheFirstCommand) {
     run_settings().cancel_flag = 1;
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(run_commands(run_settings(), record));
-    std::string output = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(captured_lines(), catalogue_text(MSG_LIST_CANCELLED) + "\n");
     EXPECT_EQ(commands_run(), (std::vector<std::string>{"a"}));
-    EXPECT_EQ(output.substr(0, output.find_first_of("\r\n")), catalogue_text(MSG_LIST_CANCELLED));
+}
+
+TEST_F(RunCommands, CancelDuringTheLastCommandIsSeenAfterTheList) {
+    cancel_at = "b";
+    bool result = true;
+    EXPECT_EQ(run_on_console("a\nb", &result), catalogue_text(MSG_LIST_CANCELLED) + "\n");
+    EXPECT_FALSE(result);
+    EXPECT_EQ(commands_run(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_F(RunCommands, NoticesArriveInOrderWithTheCompletionNoticeLast) {
