@@ -80,6 +80,14 @@ TEST(TargetDebugger, AnUnloadedDllKeepsItsHitsAndRetiresTheRest) {
     EXPECT_EQ(run.debugger.modules().size(), 1u);
 }
 
+TEST(TargetDebugger, ADllLoadedAgainKeepsItsEarlierHitsAndPlantsTheRetiredLines) {
+    DebugRun run("reload");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_twice"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_unused"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+}
+
 TEST(TargetDebugger, CancelFromAnotherThreadEndsTheRunAndTheTarget) {
     DebugRun run("wait");
     using Clock = std::chrono::steady_clock;
