@@ -1,0 +1,169 @@
+// The debugger on its real debuggee under Wine: planting, hits, threads, the target's own
+// breakpoints, DLL unloads and cancel.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include "app/messages.h"
+#include "debugger/target_debugger.h"
+#include "tests/debugger/debuggee.h"
+#include "tests/support/process.h"
+
+namespace {
+
+struct DebugRun {
+    explicit DebugRun(const std::string& mode)
+        : command(debuggee_command(mode)),
+          database(command.c_str(), "", kDebuggeeSources, false, false, false, nullptr, &cancel),
+          debugger(database, nullptr, &cancel) {}
+
+    volatile LONG cancel = 0;
+    std::string command;
+    CoverageDatabase database;
+    TargetDebugger debugger;
+};
+
+BreakpointState state_of(const DebugRun& run, const char* file, const char* name) {
+    const BreakpointEntry* entry = marked_entry(run.database, file, name);
+    EXPECT_NE(entry, nullptr) << file << " " << name;
+    return entry != nullptr ? entry->state : BreakpointState::unplanted;
+}
+
+} // namespace
+
+TEST(TargetDebugger, RunMarksTheLinesThatRanAndLeavesTheOthersPlanted) {
+    DebugRun run("lines");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(run.database.process, nullptr); // the symbol handler was cleaned up
+    EXPECT_EQ(state_of(run, "debuggee.c", "square"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "loop"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "never"), BreakpointState::planted);
+    // The program checked its own results: a thread resumed at a wrong place would show here.
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+    for (const auto& item : run.database.breakpoints) {
+        EXPECT_NE(item.second.state, BreakpointState::unplanted);
+        EXPECT_NE(item.second.state, BreakpointState::unplantable);
+        if (item.second.state == BreakpointState::hit) {
+            EXPECT_EQ(item.second.saved_byte, 0xCC);
+        }
+    }
+    EXPECT_TRUE(run.database.unplanted.empty());
+}
+
+TEST(TargetDebugger, EightThreadsOnOneUnrunLineAllFinishAndTheLineIsReached) {
+    DebugRun run("threads");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee.c", "worker"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+}
+
+TEST(TargetDebugger, TheTargetsOwnBreakpointIsPassedOverAndCountsAsReached) {
+    DebugRun run("native");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee.c", "native"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "after_native"), BreakpointState::hit);
+}
+
+TEST(TargetDebugger, AnUnloadedDllKeepsItsHitsAndRetiresTheRest) {
+    DebugRun run("dll");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_twice"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_unused"), BreakpointState::retired);
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+    // Only the program itself is still on record; the DLL's record went with its unload.
+    EXPECT_EQ(run.debugger.modules().size(), 1u);
+}
+
+TEST(TargetDebugger, ADllLoadedAgainKeepsItsEarlierHitsAndPlantsTheRetiredLines) {
+    DebugRun run("reload");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_twice"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_unused"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+}
+
+TEST(TargetDebugger, CancelFromAnotherThreadEndsTheRunAndTheTarget) {
+    DebugRun run("wait");
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point cancelled;
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        cancelled = Clock::now();
+        InterlockedExchange(&run.cancel, 1);
+    });
+    bool result = run.debugger.run();
+    Clock::time_point returned = Clock::now();
+    canceller.join();
+    EXPECT_FALSE(result);
+    EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(returned - cancelled).count(),
+              500);
+    EXPECT_EQ(run.database.process, nullptr);
+    EXPECT_EQ(processes_named("debuggee.exe"), 0);
+}
+
+TEST(TargetDebugger, AMissingExecutableFailsTheRunWithoutASymbolHandler) {
+    volatile LONG cancel = 0;
+    CoverageDatabase database("no_such_program_here -x", "", kDebuggeeSources, false, false, false,
+                              nullptr, &cancel);
+    TargetDebugger debugger(database, nullptr, &cancel);
+    EXPECT_FALSE(debugger.run());
+    EXPECT_EQ(database.process, nullptr);
+    EXPECT_TRUE(database.breakpoints.empty());
+}
+
+namespace {
+
+std::string catalogue_text(HMODULE catalogue, unsigned id, const char* argument = "") {
+    char format[1024] = "", text[2048] = "";
+    LoadStringA(catalogue, id, format, sizeof(format));
+    std::snprintf(text, sizeof(text), format, argument);
+    return text;
+}
+
+} // namespace
+
+TEST(TargetDebugger, AFrontEndWindowReceivesTheRunsMessagesWithTheImageNames) {
+    HMODULE catalogue = LoadLibraryExA("res-en.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(catalogue, nullptr);
+    set_message_module(catalogue);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    volatile LONG cancel = 0;
+    std::string command = debuggee_command("lines");
+    CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false, window,
+                              &cancel);
+    TargetDebugger debugger(database, window, &cancel);
+    ASSERT_TRUE(debugger.run());
+
+    std::vector<std::string> texts;
+    MSG message;
+    while (PeekMessageA(&message, window, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
+        char* block = reinterpret_cast<char*>(message.lParam);
+        texts.emplace_back(block);
+        std::free(block);
+    }
+    DestroyWindow(window);
+    set_message_module(nullptr);
+
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts.front(), catalogue_text(catalogue, MSG_TARGET_STARTING, command.c_str()));
+    EXPECT_EQ(texts.back(), catalogue_text(catalogue, MSG_TARGET_EXITED));
+    // The program's own image is named by its full path, though Wine's symbol handler leaves
+    // the loaded image's name empty for an image given by its file handle.
+    std::string image = bin_dir() + "debuggee.exe";
+    EXPECT_EQ(_stricmp(texts[1].c_str(),
+                       catalogue_text(catalogue, MSG_MODULE_LINES_READ, image.c_str()).c_str()),
+              0)
+        << texts[1];
+    for (const std::string& text : texts)
+        EXPECT_NE(text, catalogue_text(catalogue, MSG_MODULE_LINES_READ, "")) << "an empty name";
+    FreeLibrary(catalogue);
+}
