@@ -136,7 +136,12 @@ CoverageModel merge_models(std::vector<CoverageModel> models) {
 std::string percent_text(const Figures& figures) {
     if (figures.lines == 0)
         return "-";
-    std::uint64_t tenths = figures.reached * 1000 / figures.lines;
+    std::uint64_t tenths = (figures.reached * 2000 / figures.lines + 1) / 2;
+    // Rounded to the nearest tenth, but 100.0 means every line and 0.0 none.
+    if (tenths == 1000 && figures.reached < figures.lines)
+        tenths = 999;
+    if (tenths == 0 && figures.reached > 0)
+        tenths = 1;
     char text[32];
     std::snprintf(text, sizeof(text), "%llu.%llu", static_cast<unsigned long long>(tenths / 10),
                   static_cast<unsigned long long>(tenths % 10));

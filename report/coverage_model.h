@@ -66,5 +66,6 @@ std::size_t first_function_line(const FileCoverage& file, const FunctionCoverage
 // by name, their runs joined.
 CoverageModel merge_models(std::vector<CoverageModel> models);
 
-// Percent of reached lines, rounded down to one decimal ("71.4"); "-" without lines.
+// Percent of reached lines to one decimal ("71.4"): rounded, except that only all lines give
+// "100.0" and only none "0.0"; "-" without lines.
 std::string percent_text(const Figures& figures);

@@ -128,7 +128,7 @@ class Reader {
                 return out_of_order(number, tag);
             std::size_t comma = 0;
             if (!parse_count(line, line_count_, comma))
-                return fail(number, "name record (N) without a line count and a comma");
+                return fail(number, "name record (N) without a valid line count and a comma");
             block_.name = line.substr(comma + 1);
             expect_ = Expect::FunctionOrStatus;
             return true;
@@ -138,7 +138,7 @@ class Reader {
                 return out_of_order(number, tag);
             std::size_t start = 0, comma = 0;
             if (!parse_count(line, start, comma))
-                return fail(number, "function record (F) without a line index and a comma");
+                return fail(number, "function record (F) without a valid line index and a comma");
             if (start >= line_count_)
                 return fail(number, "function record (F) index " + std::to_string(start) +
                                         " beyond the line count " + std::to_string(line_count_));
