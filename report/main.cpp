@@ -21,7 +21,8 @@ Reads the coverage logs that zerkacmd writes (one per command), merges them into
 coverage and writes it in the formats chosen. Without an output option it prints the
 summary table.
 
-Output options (several may be given at once; each may also be written --option=VALUE):
+Output options (several may be given at once; each may also be written --option=VALUE;
+folders of output files are made when missing):
   --summary          print the summary table on standard output: one row per source
                      file (lines with code, lines reached, percent) and a total row.
                      The default when no other output is chosen.

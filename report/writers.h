@@ -23,5 +23,5 @@ bool write_sonar(const CoverageModel& model, const std::string& path, std::strin
 // An HTML report in `folder` (created when missing): index.html and one page per file.
 bool write_html(const CoverageModel& model, const std::string& folder, std::string& error);
 
-// Writes `content` to `path` as bytes, replacing the file.
+// Writes `content` to `path` as bytes, replacing the file; makes its folder when missing.
 bool write_whole_file(const std::string& path, const std::string& content, std::string& error);

@@ -116,15 +116,18 @@ TEST(CommandLine, IncompleteLogWarnsAndKeepsItsCompleteBlocks) {
     EXPECT_EQ(result.output.find("strings.cpp"), std::string::npos);
 }
 
-TEST(CommandLine, UnwritableOutputFails) {
+TEST(CommandLine, OutputFoldersAreMadeAndUnwritableOutputsFail) {
     TempDir dir;
-    write_text(dir.path() + "calc.log", kCalcLog);
-    CommandResult result = run_zerkareport("--sonar " + shell_word(dir.path() + "no/such/s.xml") +
-                                           " " + shell_word(dir.path() + "calc.log"));
+    std::string d = dir.path();
+    write_text(d + "calc.log", kCalcLog);
+    write_text(d + "file", "x");
+    CommandResult result =
+        run_zerkareport("--lcov " + shell_word(d + "new/folder/c.info") + " --sonar " +
+                        shell_word(d + "file/s.xml") + " " + shell_word(d + "calc.log"));
     EXPECT_EQ(result.exit_code, 1);
-    EXPECT_NE(result.output.find("zerkareport: error: " + dir.path() + "no/such/s.xml: "),
-              std::string::npos)
+    EXPECT_NE(result.output.find("zerkareport: error: " + d + "file/s.xml: "), std::string::npos)
         << result.output;
+    EXPECT_TRUE(file_exists(d + "new/folder/c.info"));
 }
 
 } // namespace
