@@ -19,6 +19,8 @@ constexpr char kStyle[] =
     "th:first-child,td:first-child{text-align:left}"
     "table.files tr:nth-child(even),table.functions tr:nth-child(even){background:#f4f4f4}"
     "tr.total{font-weight:bold;border-top:1px solid #888}"
+    "table.runs th,table.runs td{text-align:left;vertical-align:top}"
+    "table.runs td:nth-child(2){white-space:nowrap}"
     ".bar{width:120px;height:10px;background:#f3b0b0;display:inline-block}"
     ".bar div{height:10px;background:#5cb85c}"
     "table.source{font-family:monospace;white-space:pre;tab-size:4;width:100%}"

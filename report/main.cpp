@@ -26,7 +26,8 @@ folders of output files are made when missing):
   --summary          print the summary table on standard output: one row per source
                      file (lines with code, lines reached, percent) and a total row.
                      The default when no other output is chosen.
-  --functions        list each file's functions under it in the summary table.
+  --functions        list each file's functions under it in the summary table
+                     (prints the table, as --summary does).
   --html DIR         write an HTML report into DIR (created when missing): index.html
                      lists the files sorted by path with their figures and the total;
                      one page per source file shows its figures, its functions' figures

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 namespace {
 
 // Sources with awkward names: a blank, '&', a comma and '<' in paths and function names.
@@ -53,6 +56,10 @@ class ConsumersTest : public ::testing::Test {
     std::string source_dir_;
 };
 
+// A well-formed XML file whose XPath expressions give the expected values.
+void expect_xml(const std::string& file,
+                const std::vector<std::pair<std::string, std::string>>& expected);
+
 std::string xpath(const std::string& file, const std::string& expression) {
     CommandResult result =
         run_command("xmllint --xpath " + shell_word(expression) + " " + shell_word(file));
@@ -60,6 +67,14 @@ std::string xpath(const std::string& file, const std::string& expression) {
     if (!result.output.empty() && result.output.back() == '\n')
         result.output.pop_back();
     return result.output;
+}
+
+void expect_xml(const std::string& file,
+                const std::vector<std::pair<std::string, std::string>>& expected) {
+    CommandResult check = run_command("xmllint --noout " + shell_word(file));
+    EXPECT_EQ(check.exit_code, 0) << check.output;
+    for (const auto& query : expected)
+        EXPECT_EQ(xpath(file, query.first), query.second) << query.first;
 }
 
 TEST_F(ConsumersTest, GenhtmlRendersTheLcovFile) {
@@ -90,39 +105,33 @@ TEST_F(ConsumersTest, GenhtmlRendersTheLcovFile) {
 TEST_F(ConsumersTest, CoberturaIsWellFormedWithTheLogsFigures) {
     require("xmllint");
     ASSERT_EQ(report("--cobertura " + shell_word(out("c.xml"))).exit_code, 0);
-    std::string file = out("c.xml");
-    CommandResult check = run_command("xmllint --noout " + shell_word(file));
-    EXPECT_EQ(check.exit_code, 0) << check.output;
-    EXPECT_EQ(xpath(file, "string(/coverage/@lines-valid)"), "12");
-    EXPECT_EQ(xpath(file, "string(/coverage/@lines-covered)"), "5");
-    EXPECT_EQ(xpath(file, "string(/coverage/@line-rate)"), "0.4167");
-    EXPECT_EQ(xpath(file, "count(//package)"), "2");
-    EXPECT_EQ(xpath(file, "count(//class)"), "2");
-    EXPECT_EQ(xpath(file, "string((//class)[1]/@filename)"), source_dir_ + "main<1>.cpp");
-    EXPECT_EQ(xpath(file, "count((//class)[1]/lines/line)"), "7");
-    EXPECT_EQ(xpath(file, "count((//class)[1]/lines/line[@hits='1'])"), "3");
-    EXPECT_EQ(xpath(file, "string((//class)[1]/lines/line[3]/@number)"), "6");
-    EXPECT_EQ(xpath(file, "string((//class)[1]/lines/line[3]/@hits)"), "0");
-    EXPECT_EQ(xpath(file, "string((//method)[2]/@name)"), "std::map<int, int>::at & co");
-    EXPECT_EQ(xpath(file, "string((//method)[1]/@line-rate)"), "0.7500");
-    EXPECT_EQ(xpath(file, "count((//method)[1]/lines/line)"), "4");
-    EXPECT_EQ(xpath(file, "string((//class)[2]/@name)"), "a,b.cpp");
-    EXPECT_EQ(xpath(file, "string((//class)[2]/@line-rate)"), "0.4000");
+    expect_xml(out("c.xml"), {{"string(/coverage/@lines-valid)", "12"},
+                              {"string(/coverage/@lines-covered)", "5"},
+                              {"string(/coverage/@line-rate)", "0.4167"},
+                              {"count(//package)", "2"},
+                              {"count(//class)", "2"},
+                              {"string((//class)[1]/@filename)", source_dir_ + "main<1>.cpp"},
+                              {"count((//class)[1]/lines/line)", "7"},
+                              {"count((//class)[1]/lines/line[@hits='1'])", "3"},
+                              {"string((//class)[1]/lines/line[3]/@number)", "6"},
+                              {"string((//class)[1]/lines/line[3]/@hits)", "0"},
+                              {"string((//method)[2]/@name)", "std::map<int, int>::at & co"},
+                              {"string((//method)[1]/@line-rate)", "0.7500"},
+                              {"count((//method)[1]/lines/line)", "4"},
+                              {"string((//class)[2]/@name)", "a,b.cpp"},
+                              {"string((//class)[2]/@line-rate)", "0.4000"}});
 }
 
 TEST_F(ConsumersTest, SonarQubeCoverageIsWellFormedWithTheLogsFigures) {
     require("xmllint");
     ASSERT_EQ(report("--sonar " + shell_word(out("s.xml"))).exit_code, 0);
-    std::string file = out("s.xml");
-    CommandResult check = run_command("xmllint --noout " + shell_word(file));
-    EXPECT_EQ(check.exit_code, 0) << check.output;
-    EXPECT_EQ(xpath(file, "string(/coverage/@version)"), "1");
-    EXPECT_EQ(xpath(file, "count(/coverage/file)"), "2");
-    EXPECT_EQ(xpath(file, "string(/coverage/file[1]/@path)"), source_dir_ + "main<1>.cpp");
-    EXPECT_EQ(xpath(file, "count(//lineToCover)"), "12");
-    EXPECT_EQ(xpath(file, "count(//lineToCover[@covered='true'])"), "5");
-    EXPECT_EQ(xpath(file, "string(/coverage/file[2]/lineToCover[1]/@lineNumber)"), "2");
-    EXPECT_EQ(xpath(file, "string(/coverage/file[2]/lineToCover[2]/@covered)"), "true");
+    expect_xml(out("s.xml"), {{"string(/coverage/@version)", "1"},
+                              {"count(/coverage/file)", "2"},
+                              {"string(/coverage/file[1]/@path)", source_dir_ + "main<1>.cpp"},
+                              {"count(//lineToCover)", "12"},
+                              {"count(//lineToCover[@covered='true'])", "5"},
+                              {"string(/coverage/file[2]/lineToCover[1]/@lineNumber)", "2"},
+                              {"string(/coverage/file[2]/lineToCover[2]/@covered)", "true"}});
 }
 
 // Chromium with a profile of its own and nothing that reaches out to the network.

@@ -10,19 +10,22 @@
 
 namespace {
 
-CoverageModel read_model(const TempDir& dir, const std::string& name, const std::string& text) {
-    write_text(dir.path() + name, text);
-    LogReadResult read = read_log(dir.path() + name);
-    EXPECT_TRUE(read.ok) << read.error;
-    return read.model;
+// Reads each log text from a file of its own and merges them in that order.
+CoverageModel merge_texts(const std::vector<std::string>& texts) {
+    TempDir dir;
+    std::vector<CoverageModel> models;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        std::string path = dir.path() + std::to_string(i) + ".log";
+        write_text(path, texts[i]);
+        LogReadResult read = read_log(path);
+        EXPECT_TRUE(read.ok) << read.error;
+        models.push_back(read.model);
+    }
+    return merge_models(std::move(models));
 }
 
 TEST(Merge, TwoRunsOfOneProgram) {
-    TempDir dir;
-    std::vector<CoverageModel> models;
-    models.push_back(read_model(dir, "1.log", kCalcLog));
-    models.push_back(read_model(dir, "2.log", kCalcLog2));
-    CoverageModel merged = merge_models(std::move(models));
+    CoverageModel merged = merge_texts({kCalcLog, kCalcLog2});
 
     ASSERT_EQ(merged.runs.size(), 2u);
     EXPECT_EQ(merged.runs[1].command, "calc.exe -usage");
@@ -52,11 +55,7 @@ TEST(Merge, TwoRunsOfOneProgram) {
 }
 
 TEST(Merge, ALogMergedWithItselfKeepsItsFigures) {
-    TempDir dir;
-    std::vector<CoverageModel> models;
-    models.push_back(read_model(dir, "1.log", kCalcLog));
-    models.push_back(read_model(dir, "1b.log", kCalcLog));
-    CoverageModel merged = merge_models(std::move(models));
+    CoverageModel merged = merge_texts({kCalcLog, kCalcLog});
     ASSERT_EQ(merged.files.size(), 2u);
     EXPECT_EQ(merged.files[0].status, "000331300111");
     ASSERT_EQ(merged.files[0].functions.size(), 2u);
@@ -65,15 +64,10 @@ TEST(Merge, ALogMergedWithItselfKeepsItsFigures) {
 }
 
 TEST(Merge, FunctionsOfOneNameJoinTheirRunsAcrossRuns) {
-    TempDir dir;
-    std::vector<CoverageModel> models;
-    models.push_back(read_model(dir, "1.log",
-                                "Ha\nH2026/03/14 09:26:53\nD/s/\nN6,f.c\n"
-                                "F0,f\nF3,g\nS111111\n"));
-    models.push_back(read_model(dir, "2.log",
-                                "Hb\nH2026/03/14 09:26:53\nD/S/\nN6,F.C\n"
-                                "F0,f\nF2,g\nF4,f\nS333333\n"));
-    CoverageModel merged = merge_models(std::move(models));
+    CoverageModel merged = merge_texts({"Ha\nH2026/03/14 09:26:53\nD/s/\nN6,f.c\n"
+                                        "F0,f\nF3,g\nS111111\n",
+                                        "Hb\nH2026/03/14 09:26:53\nD/S/\nN6,F.C\n"
+                                        "F0,f\nF2,g\nF4,f\nS333333\n"});
     ASSERT_EQ(merged.files.size(), 1u);
     const FileCoverage& file = merged.files[0];
     ASSERT_EQ(file.functions.size(), 2u);
@@ -96,10 +90,7 @@ TEST(Merge, FilesFollowTheLogsPathOrder) {
         std::size_t cut = text.find_last_of('\\') + 1;
         log += "D" + text.substr(0, cut) + "\nN1," + text.substr(cut) + "\nS3\n";
     }
-    TempDir dir;
-    std::vector<CoverageModel> models;
-    models.push_back(read_model(dir, "1.log", log));
-    CoverageModel merged = merge_models(std::move(models));
+    CoverageModel merged = merge_texts({log});
     std::vector<std::string> order;
     for (const FileCoverage& file : merged.files)
         order.push_back(file.path());
