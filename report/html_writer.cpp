@@ -1,0 +1,184 @@
+#include "report/writers.h"
+
+#include "log/log_format.h"
+#include "report/markup_text.h"
+#include "report/source_text.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr char kIndexPage[] = "index.html";
+
+constexpr char kStyle[] =
+    "body{font-family:sans-serif;margin:1.5em;color:#222}"
+    "table{border-collapse:collapse}th,td{padding:2px 8px;text-align:right}"
+    "th:first-child,td:first-child{text-align:left}"
+    "table.files tr:nth-child(even),table.functions tr:nth-child(even){background:#f4f4f4}"
+    "tr.total{font-weight:bold;border-top:1px solid #888}"
+    "table.runs th,table.runs td{text-align:left;vertical-align:top}"
+    "table.runs td:nth-child(2){white-space:nowrap}"
+    ".bar{width:120px;height:10px;background:#f3b0b0;display:inline-block}"
+    ".bar div{height:10px;background:#5cb85c}"
+    "table.source{font-family:monospace;white-space:pre;tab-size:4;width:100%}"
+    "table.source td{text-align:left;padding:0 6px}"
+    "table.source td.num{text-align:right;color:#666;width:4em;user-select:none}"
+    "tr.line-run td{background:#c9f2c9}tr.line-notrun td{background:#f7c4c4}"
+    "tr.line-nocode td.num{color:#aaa}.no-source{color:#a33}";
+
+std::string page_head(const std::string& title) {
+    return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
+           markup_escape(title) + "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n";
+}
+
+std::string figure_cells(const Figures& figures) {
+    std::string bar;
+    if (figures.lines > 0)
+        bar = "<div class=\"bar\"><div style=\"width:" + percent_text(figures) + "%\"></div></div>";
+    return "<td>" + std::to_string(figures.lines) + "</td><td>" + std::to_string(figures.reached) +
+           "</td><td>" + percent_text(figures) + "</td><td>" + bar + "</td>";
+}
+
+constexpr char kFigureHeadings[] = "<th>Lines</th><th>Reached</th><th>Percent</th><th></th>";
+
+// A page name that any file system takes: the page's number and the file name's safe bytes.
+std::string page_name(std::size_t index, const std::string& name) {
+    char number[16];
+    std::snprintf(number, sizeof(number), "%04zu_", index + 1);
+    std::string page = number;
+    for (char c : name) {
+        bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == '_';
+        page += safe ? c : '_';
+    }
+    return page + ".html";
+}
+
+const char* line_class(char status) {
+    if (status == kLineRun)
+        return "line-run";
+    if (status == kLineNotRun)
+        return "line-notrun";
+    return "line-nocode";
+}
+
+// "6, 10-12": the lines with the given status, joined into ranges.
+std::string line_list(const std::string& status, char wanted) {
+    std::string list;
+    for (std::size_t i = 0; i < status.size(); ++i) {
+        if (status[i] != wanted)
+            continue;
+        // A range runs on over lines without code up to the last line with this status.
+        std::size_t last = i;
+        for (std::size_t j = i + 1;
+             j < status.size() && (status[j] == wanted || status[j] == kLineNoCode); ++j) {
+            if (status[j] == wanted)
+                last = j;
+        }
+        if (!list.empty())
+            list += ", ";
+        list += std::to_string(i + 1);
+        if (last > i)
+            list += "-" + std::to_string(last + 1);
+        i = last;
+    }
+    return list.empty() ? "none" : list;
+}
+
+std::string file_page(const FileCoverage& file) {
+    std::string path = file.path();
+    std::vector<std::string> source;
+    std::string read_from;
+    bool readable = read_source(path, source, read_from);
+
+    std::string out = page_head(path + " - coverage");
+    out += "<p><a href=\"" + std::string(kIndexPage) + "\">All files</a></p>\n";
+    out += "<h1>" + markup_escape(path) + "</h1>\n";
+    out += "<table class=\"figures\"><tr><th></th>" + std::string(kFigureHeadings) +
+           "</tr>\n<tr><td>Lines with code</td>" + figure_cells(file_figures(file)) +
+           "</tr></table>\n";
+
+    if (!file.functions.empty()) {
+        out += "<h2>Functions</h2>\n<table class=\"functions\"><tr><th>Function</th>"
+               "<th>First line</th>" +
+               std::string(kFigureHeadings) + "</tr>\n";
+        for (const FunctionCoverage& function : file.functions) {
+            std::string line = std::to_string(first_function_line(file, function));
+            std::string link = readable ? "<a href=\"#L" + line + "\">" + line + "</a>" : line;
+            out += "<tr><td>" + markup_escape(function.name) + "</td><td>" + link + "</td>" +
+                   figure_cells(function_figures(file, function)) + "</tr>\n";
+        }
+        out += "</table>\n";
+    }
+
+    out += "<h2>Source</h2>\n";
+    if (!readable) {
+        std::string tried;
+        for (const std::string& candidate : source_candidates(path))
+            tried += (tried.empty() ? "" : ", ") + markup_escape(candidate);
+        out += "<p class=\"no-source\">The source file could not be read (tried: " + tried +
+               ").</p>\n<p>Lines reached: " + line_list(file.status, kLineRun) +
+               "</p>\n<p>Lines not reached: " + line_list(file.status, kLineNotRun) + "</p>\n";
+    } else {
+        out += "<p>Read from " + markup_escape(read_from) + "</p>\n";
+        if (source.size() < file.status.size())
+            out += "<p class=\"no-source\">The source has fewer lines than the log records: it "
+                   "may have changed since the run.</p>\n";
+        out += "<table class=\"source\">\n";
+        std::size_t rows = std::max(source.size(), file.status.size());
+        for (std::size_t i = 0; i < rows; ++i) {
+            char status = i < file.status.size() ? file.status[i] : kLineNoCode;
+            std::string number = std::to_string(i + 1);
+            out += "<tr id=\"L" + number + "\" class=\"" + line_class(status) +
+                   "\"><td class=\"num\">" + number + "</td><td>" +
+                   (i < source.size() ? markup_escape(source[i]) : std::string()) + "</td></tr>\n";
+        }
+        out += "</table>\n";
+    }
+    out += "</body>\n</html>\n";
+    return out;
+}
+
+std::string index_page(const CoverageModel& model, const std::vector<std::string>& pages) {
+    std::string out = page_head("Coverage report");
+    out += "<h1>Coverage report</h1>\n<table class=\"runs\"><tr><th>Command</th><th>Started</th>"
+           "<th>Log</th></tr>\n";
+    for (const RunInfo& run : model.runs) {
+        out += "<tr><td>" + markup_escape(run.command) + "</td><td>" +
+               markup_escape(run.start_time) + "</td><td>" + markup_escape(run.log_path) +
+               (run.truncated ? " (incomplete: read up to its last complete block)" : "") +
+               "</td></tr>\n";
+    }
+    out += "</table>\n<h2>Files</h2>\n<table class=\"files\"><tr><th>File</th>" +
+           std::string(kFigureHeadings) + "</tr>\n";
+    for (std::size_t i = 0; i < model.files.size(); ++i) {
+        const FileCoverage& file = model.files[i];
+        out += "<tr><td><a href=\"" + pages[i] + "\">" + markup_escape(file.path()) + "</a></td>" +
+               figure_cells(file_figures(file)) + "</tr>\n";
+    }
+    out += "<tr class=\"total\"><td>Total</td>" + figure_cells(total_figures(model)) +
+           "</tr>\n</table>\n</body>\n</html>\n";
+    return out;
+}
+
+} // namespace
+
+bool write_html(const CoverageModel& model, const std::string& folder, std::string& error) {
+    std::error_code failure;
+    std::filesystem::path root(folder);
+    std::filesystem::create_directories(root, failure);
+    if (failure) {
+        error = folder + ": " + failure.message();
+        return false;
+    }
+    std::vector<std::string> pages;
+    for (std::size_t i = 0; i < model.files.size(); ++i) {
+        pages.push_back(page_name(i, model.files[i].name));
+        if (!write_whole_file((root / pages.back()).string(), file_page(model.files[i]), error))
+            return false;
+    }
+    return write_whole_file((root / kIndexPage).string(), index_page(model, pages), error);
+}

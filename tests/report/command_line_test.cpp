@@ -1,0 +1,133 @@
+// The program as users run it: options, exit codes, warnings, and nothing written on errors.
+#include "tests/report/report_test_support.h"
+#include "tests/report/sample_logs.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(CommandLine, HelpNamesEveryOption) {
+    CommandResult result = run_zerkareport("--help");
+    EXPECT_EQ(result.exit_code, 0);
+    for (const char* option : {"--summary", "--functions", "--html DIR", "--cobertura FILE",
+                               "--lcov FILE", "--sonar FILE", "--help", "Exit codes"})
+        EXPECT_NE(result.output.find(option), std::string::npos) << option;
+    EXPECT_EQ(run_zerkareport("-h").output, result.output);
+}
+
+TEST(CommandLine, WrongCommandLinesAreRefused) {
+    TempDir dir;
+    write_text(dir.path() + "calc.log", kCalcLog);
+    std::string log = shell_word(dir.path() + "calc.log");
+    struct Case {
+        std::string arguments;
+        std::string message;
+    } cases[] = {
+        {"--bogus " + log, "unknown option '--bogus'"},
+        {"-x " + log, "unknown option '-x'"},
+        {"--html=" + shell_word(dir.path() + "h") + " --htm " + log, "unknown option '--htm'"},
+        {log + " --lcov", "option '--lcov' needs a value"},
+        {"--lcov= " + log, "option '--lcov' needs a value"},
+        {"--lcov a.info --lcov=b.info " + log, "option '--lcov' given twice"},
+        {"--summary", "no log named"},
+        {"", "no log named"},
+    };
+    for (const Case& c : cases) {
+        CommandResult result = run_zerkareport(c.arguments);
+        EXPECT_EQ(result.exit_code, 2) << c.arguments;
+        EXPECT_NE(result.output.find(c.message), std::string::npos) << c.arguments << "\n"
+                                                                    << result.output;
+    }
+    EXPECT_FALSE(file_exists(dir.path() + "h"));
+}
+
+TEST(CommandLine, EveryOutputAtOnceAndTheSummary) {
+    TempDir dir;
+    write_text(dir.path() + "calc.log", kCalcLog);
+    std::string d = dir.path();
+    CommandResult result =
+        run_zerkareport("--html " + shell_word(d + "html") + " --lcov=" + shell_word(d + "c.info") +
+                        " --cobertura " + shell_word(d + "c.xml") + " --sonar " +
+                        shell_word(d + "s.xml") + " --summary -- " + shell_word(d + "calc.log"));
+    EXPECT_EQ(result.exit_code, 0) << result.output;
+    EXPECT_NE(result.output.find("Total"), std::string::npos);
+    for (const char* file : {"html/index.html", "html/0001_main.cpp.html",
+                             "html/0002_strings.cpp.html", "c.info", "c.xml", "s.xml"})
+        EXPECT_TRUE(file_exists(d + file)) << file;
+
+    // Without --summary a file output prints nothing; no output option prints the table.
+    result =
+        run_zerkareport("--lcov " + shell_word(d + "c2.info") + " " + shell_word(d + "calc.log"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(read_text(d + "c2.info"), read_text(d + "c.info"));
+    result = run_zerkareport(shell_word(d + "calc.log"));
+    EXPECT_NE(result.output.find("c:\\work\\calc\\src\\util\\strings.cpp"), std::string::npos);
+}
+
+TEST(CommandLine, MergesTheLogsItIsGiven) {
+    TempDir dir;
+    write_text(dir.path() + "1.log", kCalcLog);
+    write_text(dir.path() + "2.log", kCalcLog2);
+    CommandResult result =
+        run_zerkareport(shell_word(dir.path() + "1.log") + " " + shell_word(dir.path() + "2.log"));
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_NE(result.output.find("c:\\work\\calc\\src\\main.cpp                  9          5    "
+                                 "55.6%"),
+              std::string::npos)
+        << result.output;
+    EXPECT_NE(result.output.find("Total                                     17          8    "
+                                 "47.1%"),
+              std::string::npos);
+}
+
+TEST(CommandLine, MalformedLogStopsEverything) {
+    TempDir dir;
+    std::string d = dir.path();
+    write_text(d + "good.log", kCalcLog);
+    write_text(d + "bad.log", "Hx\nH2026/03/14 09:26:53\nDc:\\\nN3,a.c\nS0121\n");
+    std::string errors;
+    CommandResult result = run_zerkareport_split(
+        "--html " + shell_word(d + "html") + " --lcov " + shell_word(d + "c.info") +
+            " --cobertura " + shell_word(d + "c.xml") + " --sonar " + shell_word(d + "s.xml") +
+            " --summary " + shell_word(d + "good.log") + " " + shell_word(d + "bad.log"),
+        errors);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(errors, "zerkareport: error: " + d +
+                          "bad.log:5: status string (S) of 4 characters for a line count of 3\n");
+    EXPECT_EQ(result.output, "");
+    for (const char* file : {"html", "c.info", "c.xml", "s.xml"})
+        EXPECT_FALSE(file_exists(d + file)) << file;
+}
+
+TEST(CommandLine, IncompleteLogWarnsAndKeepsItsCompleteBlocks) {
+    TempDir dir;
+    std::string d = dir.path();
+    std::string log = kCalcLog;
+    write_text(d + "cut.log", log.substr(0, log.size() - 3));
+    std::string errors;
+    CommandResult result = run_zerkareport_split(shell_word(d + "cut.log"), errors);
+    EXPECT_EQ(result.exit_code, 0);
+    EXPECT_EQ(errors, "zerkareport: warning: " + d +
+                          "cut.log: ends inside the block of "
+                          "c:\\work\\calc\\src\\util\\strings.cpp after line 10; read up to its "
+                          "last complete block\n");
+    EXPECT_NE(result.output.find("main.cpp"), std::string::npos);
+    EXPECT_EQ(result.output.find("strings.cpp"), std::string::npos);
+}
+
+TEST(CommandLine, OutputFoldersAreMadeAndUnwritableOutputsFail) {
+    TempDir dir;
+    std::string d = dir.path();
+    write_text(d + "calc.log", kCalcLog);
+    write_text(d + "file", "x");
+    CommandResult result =
+        run_zerkareport("--lcov " + shell_word(d + "new/folder/c.info") + " --sonar " +
+                        shell_word(d + "file/s.xml") + " " + shell_word(d + "calc.log"));
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_NE(result.output.find("zerkareport: error: " + d + "file/s.xml: "), std::string::npos)
+        << result.output;
+    EXPECT_TRUE(file_exists(d + "new/folder/c.info"));
+}
+
+} // namespace
