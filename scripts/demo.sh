@@ -14,7 +14,8 @@ export WINEPREFIX=$build/wineprefix WINEDEBUG=-all
 windows_path() { printf 'Z:%s' "$1" | tr / '\\'; }
 sources=$(windows_path "$root/samples/inventory")
 program=$(windows_path "$build/bin/samples/inventory.exe")
-for file in "$build/bin/zerkacmd.exe" "$build/bin/res-en.dll" "$build/bin/samples/inventory.exe"; do
+for file in "$build/bin/zerkacmd.exe" "$build/bin/res-en.dll" "$build/bin/zerkareport.exe" \
+  "$build/bin/samples/inventory.exe"; do
   [ -f "$file" ] || { echo "demo: $file is missing; run make build-x64 first" >&2; exit 1; }
 done
 
@@ -42,3 +43,10 @@ echo "== $log"
 cat "$log"
 echo
 echo "(S records: one character per source line; 3 = executed, 1 = not executed, 0 = no code)"
+
+# The same log as people read it: a summary table and an HTML report.
+echo
+echo "\$ zerkareport --summary --functions --html $demo/html $log"
+"$wine" "$build/bin/zerkareport.exe" --summary --functions --html "$(windows_path "$demo/html")" \
+  "$(windows_path "$log")" </dev/null
+echo "HTML report: $demo/html/index.html"
