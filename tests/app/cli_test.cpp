@@ -6,7 +6,7 @@
 #include <string>
 
 #include "resources/message_ids.h"
-#include "tests/app/catalogue.h"
+#include "tests/support/catalogue.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch_dir.h"
 

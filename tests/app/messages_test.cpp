@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/messages.h"
-#include "tests/app/catalogue.h"
-#include "tests/app/notify_window.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/notify_window.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include "app/messages.h"
 #include "app/run_settings.h"
-#include "tests/app/catalogue.h"
-#include "tests/app/notify_window.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/notify_window.h"
 
 namespace {
 
