@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "app/messages.h"
 #include "coverage/path_fold.h"
@@ -19,6 +20,19 @@ std::unique_ptr<char[]> copy_text(const char* text, std::size_t length) {
     std::memcpy(copy.get(), text, length);
     copy[length] = '\0';
     return copy;
+}
+
+// The full path of an open file, without the "\\?\" prefix that the system puts before it.
+// Wine's symbol handler leaves the loaded image's name empty for an image given by its handle.
+std::string path_of_file(HANDLE file) {
+    char path[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof(path), FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof(path))
+        return std::string();
+    const char* start = path;
+    if (std::strncmp(start, "\\\\?\\", 4) == 0)
+        start += 4;
+    return start;
 }
 
 } // namespace
@@ -108,7 +122,10 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
         SymUnloadModule64(process, module_base);
         return true;
     }
-    report_message(database.notify_window, MSG_MODULE_LINES_READ, info.LoadedImageName);
+    std::string image_name = info.LoadedImageName;
+    if (image_name.empty())
+        image_name = path_of_file(image_file);
+    report_message(database.notify_window, MSG_MODULE_LINES_READ, image_name.c_str());
     if (database.function_names)
         SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &database.functions);
     SymUnloadModule64(process, module_base);

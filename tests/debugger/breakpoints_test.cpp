@@ -29,8 +29,8 @@ CodeSection read_code(HANDLE process, CodeAddress base) {
     IMAGE_NT_HEADERS nt;
     SIZE_T done = 0;
     if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base), &dos, sizeof(dos), &done) ||
-        !ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base + dos.e_lfanew), &nt,
-                           sizeof(nt), &done))
+        !ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base + dos.e_lfanew), &nt, sizeof(nt),
+                           &done))
         return code;
     CodeAddress sections = base + dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
                            nt.FileHeader.SizeOfOptionalHeader;

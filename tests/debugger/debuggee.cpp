@@ -42,8 +42,7 @@ int processes_named(const std::string& name) {
     int count = 0;
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32First(snapshot, &entry); more;
-         more = Process32Next(snapshot, &entry))
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
         if (_stricmp(entry.szExeFile, name.c_str()) == 0)
             ++count;
     CloseHandle(snapshot);
