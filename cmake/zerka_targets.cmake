@@ -18,19 +18,23 @@ find_program(ZERKA_CLANG NAMES clang REQUIRED)
 find_program(ZERKA_CLANGXX NAMES clang++ REQUIRED)
 
 # zerka_target_binary(<pdb|dwarf> <output path> SOURCES <relative to the current source
-#                     folder>... [CXX] [LIBS <paths>...]): one image (a PDB form also gets its
-# .pdb beside it, a DLL its import library lib<stem>.a). It is compiled and linked in the
+#                     folder>... [CXX] [NOLINES] [LIBS <paths>...] [FLAGS <flags>...]): one image
+# (a PDB form also gets its .pdb beside it, a DLL its import library lib<stem>.a). NOLINES
+# builds it with gcc and strips it: an image without any line information, in either form. It is compiled and linked in the
 # current source folder, so that the compilation folder and the relative source names come out
 # as Z:\<folder>\<name>. The output is appended to target_outputs of the caller.
 function(zerka_target_binary form output)
-  cmake_parse_arguments(arg "CXX" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(arg "CXX;NOLINES" "" "SOURCES;LIBS;FLAGS" ${ARGN})
   get_filename_component(dir ${output} DIRECTORY)
   get_filename_component(stem ${output} NAME_WE)
   set(src ${CMAKE_CURRENT_SOURCE_DIR})
   string(REPLACE "/" "\\" src_windows "Z:${src}")
   set(flags -O0 -Wall -Wextra -Werror "-fdebug-prefix-map=${src}=${src_windows}")
   set(byproducts)
-  if(form STREQUAL "pdb")
+  if(arg_NOLINES)
+    list(APPEND flags -s)
+    set(compiler ${CMAKE_C_COMPILER})
+  elseif(form STREQUAL "pdb")
     list(APPEND flags --target=${zerka_target_triple} -g -gcodeview -fuse-ld=lld
          -L${zerka_gcc_lib_dir} -Wl,--pdb=${dir}/${stem}.pdb)
     list(APPEND byproducts ${dir}/${stem}.pdb)
@@ -60,7 +64,7 @@ function(zerka_target_binary form output)
   add_custom_command(
     OUTPUT ${output}
     BYPRODUCTS ${byproducts}
-    COMMAND ${compiler} ${flags} ${arg_SOURCES} ${arg_LIBS} -o ${output}
+    COMMAND ${compiler} ${flags} ${arg_FLAGS} ${arg_SOURCES} ${arg_LIBS} -o ${output}
     WORKING_DIRECTORY ${src}
     DEPENDS ${depends}
     COMMENT "${form} target ${stem}"

@@ -14,13 +14,6 @@
 
 namespace {
 
-std::string time_text(const SYSTEMTIME& t) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond);
-    return text;
-}
-
 bool folded_prefix(const std::string& text, const std::string& prefix) {
     if (text.size() < prefix.size())
         return false;
@@ -32,54 +25,6 @@ bool folded_prefix(const std::string& text, const std::string& prefix) {
 
 bool ends_with_folded(const std::string& text, const std::string& end) {
     return text.size() >= end.size() && folded_prefix(text.substr(text.size() - end.size()), end);
-}
-
-// The one log of a run in a fresh folder: named for today with counter 001, header right,
-// grammar right, every block well formed and in path order.
-void expect_sound_log(const ToolRun& run, const std::string& folder, const std::string& command,
-                      CoverageLog& log) {
-    ASSERT_TRUE(run.started);
-    ASSERT_FALSE(run.timed_out) << run.output;
-    EXPECT_EQ(run.exit_code, 0u) << run.output;
-    std::vector<std::string> logs = log_files(folder);
-    ASSERT_EQ(logs.size(), 1u) << run.output;
-    char first_name[40];
-    std::snprintf(first_name, sizeof(first_name), "coverage_%02d%02d%02d_001.log",
-                  run.before.wYear % 100, run.before.wMonth, run.before.wDay);
-    EXPECT_EQ(logs[0], first_name);
-
-    std::string problem = parse_log(read_file(folder + logs[0]), log);
-    ASSERT_EQ(problem, "");
-    EXPECT_EQ(log.command, command);
-    // The time the run began: between the moments before and after the tool ran.
-    EXPECT_GE(log.time, time_text(run.before));
-    EXPECT_LE(log.time, time_text(run.after));
-    ASSERT_EQ(log.time.size(), 19u);
-
-    for (size_t i = 0; i < log.blocks.size(); ++i) {
-        const FileBlock& block = log.blocks[i];
-        EXPECT_EQ(block.count, static_cast<int>(block.status.size())) << block.path();
-        EXPECT_EQ(block.status.find_first_not_of("013"), std::string::npos) << block.path();
-        ASSERT_FALSE(block.status.empty()) << block.path();
-        EXPECT_NE(block.status.back(), '0') << block.path();
-        EXPECT_TRUE(block.name.find_first_of("\\/") == std::string::npos) << block.name;
-        if (i > 0) {
-            EXPECT_LT(compare_paths(log.blocks[i - 1].path().c_str(), block.path().c_str()), 0)
-                << log.blocks[i - 1].path() << " before " << block.path();
-        }
-    }
-
-    // With notify window null, the run's last line is the log's announcement.
-    Catalogue catalogue;
-    ASSERT_TRUE(catalogue.loaded());
-    std::vector<Message> messages = catalogue.classify_output(run.output);
-    std::vector<unsigned> ids = message_ids(messages);
-    ASSERT_FALSE(ids.empty()) << run.output;
-    EXPECT_EQ(ids.back(), static_cast<unsigned>(MSG_LOG_CLOSED)) << run.output;
-    for (const Message& message : messages)
-        if (message.id == MSG_LOG_CLOSED) {
-            EXPECT_EQ(message.arguments, std::vector<std::string>{".\\" + logs[0]});
-        }
 }
 
 // F records: ascending, each at a line with code, the first at the block's first line with code.

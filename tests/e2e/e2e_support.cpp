@@ -5,6 +5,8 @@
 #include "resources/message_ids.h"
 #include "tests/support/process.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <sstream>
@@ -46,13 +48,23 @@ bool ends_with(const std::string& text, const std::string& end) {
 
 } // namespace
 
-std::map<int, char> read_markers(const std::string& source_path) {
+std::map<int, char> read_markers(const std::string& source_path, const std::string& mode) {
     std::map<int, char> markers;
     std::vector<std::string> lines = split_lines(read_file(source_path));
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
         while (!line.empty() && line.back() == ' ')
             line.pop_back();
+        std::string qualifier;
+        if (!line.empty() && line.back() == ')') {
+            size_t open = line.rfind('(');
+            if (open == std::string::npos)
+                continue;
+            qualifier = line.substr(open + 1, line.size() - open - 2);
+            line.erase(open);
+        }
+        if (!qualifier.empty() && mode != "*" && qualifier != mode)
+            continue;
         if (ends_with(line, "// hit"))
             markers[static_cast<int>(i + 1)] = '3';
         else if (ends_with(line, "// miss"))
@@ -251,11 +263,12 @@ const FileBlock* find_block(const CoverageLog& log, const std::string& relative)
     return nullptr;
 }
 
-std::string check_markers(const CoverageLog& log, const std::string& relative) {
+std::string check_markers(const CoverageLog& log, const std::string& relative,
+                          const std::string& mode) {
     const FileBlock* block = find_block(log, relative);
     if (block == nullptr)
         return relative + ": no file block\n";
-    std::map<int, char> markers = read_markers(target_source(relative));
+    std::map<int, char> markers = read_markers(target_source(relative), mode);
     if (markers.empty())
         return relative + ": no markers read\n";
     std::string wrong;
@@ -303,4 +316,63 @@ ToolRun run_tool(const std::string& arguments, const std::string& folder) {
     run.exit_code = result.exit_code;
     run.output = result.output;
     return run;
+}
+
+namespace {
+
+std::string time_text(const SYSTEMTIME& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+} // namespace
+
+// The one log of a run in a fresh folder: named for today with counter 001, header right,
+// grammar right, every block well formed and in path order.
+void expect_sound_log(const ToolRun& run, const std::string& folder, const std::string& command,
+                      CoverageLog& log) {
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.timed_out) << run.output;
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    std::vector<std::string> logs = log_files(folder);
+    ASSERT_EQ(logs.size(), 1u) << run.output;
+    char first_name[40];
+    std::snprintf(first_name, sizeof(first_name), "coverage_%02d%02d%02d_001.log",
+                  run.before.wYear % 100, run.before.wMonth, run.before.wDay);
+    EXPECT_EQ(logs[0], first_name);
+
+    std::string problem = parse_log(read_file(folder + logs[0]), log);
+    ASSERT_EQ(problem, "");
+    EXPECT_EQ(log.command, command);
+    // The time the run began: between the moments before and after the tool ran.
+    EXPECT_GE(log.time, time_text(run.before));
+    EXPECT_LE(log.time, time_text(run.after));
+    ASSERT_EQ(log.time.size(), 19u);
+
+    for (size_t i = 0; i < log.blocks.size(); ++i) {
+        const FileBlock& block = log.blocks[i];
+        EXPECT_EQ(block.count, static_cast<int>(block.status.size())) << block.path();
+        EXPECT_EQ(block.status.find_first_not_of("013"), std::string::npos) << block.path();
+        ASSERT_FALSE(block.status.empty()) << block.path();
+        EXPECT_NE(block.status.back(), '0') << block.path();
+        EXPECT_TRUE(block.name.find_first_of("\\/") == std::string::npos) << block.name;
+        if (i > 0) {
+            EXPECT_LT(compare_paths(log.blocks[i - 1].path().c_str(), block.path().c_str()), 0)
+                << log.blocks[i - 1].path() << " before " << block.path();
+        }
+    }
+
+    // With notify window null, the run's last line is the log's announcement.
+    Catalogue catalogue;
+    ASSERT_TRUE(catalogue.loaded());
+    std::vector<Message> messages = catalogue.classify_output(run.output);
+    std::vector<unsigned> ids = message_ids(messages);
+    ASSERT_FALSE(ids.empty()) << run.output;
+    EXPECT_EQ(ids.back(), static_cast<unsigned>(MSG_LOG_CLOSED)) << run.output;
+    for (const Message& message : messages)
+        if (message.id == MSG_LOG_CLOSED) {
+            EXPECT_EQ(message.arguments, std::vector<std::string>{".\\" + logs[0]});
+        }
 }

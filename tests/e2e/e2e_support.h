@@ -18,8 +18,10 @@ std::string target_dir(const std::string& form);
 std::string target_sources();
 std::string target_source(const std::string& relative);
 
-// The status each marked line must show: line number to '3' (// hit) or '1' (// miss).
-std::map<int, char> read_markers(const std::string& source_path);
+// The status each marked line must show in a run of the given mode: line number to '3'
+// (// hit) or '1' (// miss). A marker "// hit(mode)" or "// miss(mode)" holds for that mode
+// only, a plain one for every mode; the mode "*" takes every marker.
+std::map<int, char> read_markers(const std::string& source_path, const std::string& mode = "");
 
 // The 1-based number of the first line of a source file that starts with the given text.
 int find_line(const std::string& source_path, const std::string& start);
@@ -83,7 +85,8 @@ std::string parse_log(const std::string& bytes, CoverageLog& log);
 const FileBlock* find_block(const CoverageLog& log, const std::string& relative);
 
 // Checks every marker of the source file against the block; returns the mismatches, one a line.
-std::string check_markers(const CoverageLog& log, const std::string& relative);
+std::string check_markers(const CoverageLog& log, const std::string& relative,
+                          const std::string& mode = "");
 
 // ---- Runs --------------------------------------------------------------------------------
 
@@ -102,3 +105,9 @@ struct ToolRun {
     SYSTEMTIME before{}, after{};
 };
 ToolRun run_tool(const std::string& arguments, const std::string& folder);
+
+// The one log of a run in a fresh folder: the tool ended well, the log is named for the day the
+// run began with counter 001, its header holds the command and the start time, its grammar and
+// every block are sound and in path order, and the last message announces it (gtest checks).
+void expect_sound_log(const ToolRun& run, const std::string& folder, const std::string& command,
+                      CoverageLog& log);

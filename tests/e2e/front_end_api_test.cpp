@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -226,4 +227,33 @@ TEST_F(FrontEndApi, CancelWhileTargetWaits) {
     EXPECT_EQ(count_id(messages, MSG_LIST_CANCELLED), 1u);
     EXPECT_EQ(count_id(messages, MSG_LOG_CLOSED), 0u);
     EXPECT_EQ(notices.done, std::vector<LPARAM>{1});
+}
+
+// A megabyte of debug strings (2,048 of 512 characters, then a last one): every byte arrives,
+// in order, in texts of at most 512 characters, and the program ends normally.
+TEST_F(FrontEndApi, MegabyteOfDebugStrings) {
+    ScratchDir scratch;
+    CurrentFolder here(scratch.path());
+    MessageWindow window;
+    set_run_settings((target_dir("dwarf") + "events.exe megabyte").c_str(), "",
+                     target_sources().c_str(), false, false);
+    run_settings().notify_window = window.handle();
+    run_settings().show_debug_output = true;
+    EXPECT_TRUE(run_commands(run_settings()));
+
+    Catalogue catalogue;
+    Notices notices = window.drain();
+    std::string relayed;
+    size_t longest = 0;
+    for (const Message& message : classify_all(catalogue, notices.texts)) {
+        if (message.id != 0)
+            continue;
+        relayed += message.text;
+        longest = std::max(longest, message.text.size());
+    }
+    EXPECT_LE(longest, 512u);
+    const std::string expected = pattern(0, 2048 * 512) + "end of megabyte";
+    EXPECT_EQ(relayed.size(), expected.size());
+    EXPECT_TRUE(relayed == expected) << "the relayed bytes differ from what the program wrote";
+    EXPECT_EQ(notices.done, std::vector<LPARAM>{0});
 }

@@ -58,7 +58,7 @@ void expect_marked_lines(const std::string& image, const std::vector<std::string
     else
         EXPECT_NE(found.sym_type, static_cast<DWORD>(SymPdb));
     for (const std::string& relative : sources) {
-        std::map<int, char> markers = read_markers(target_source(relative));
+        std::map<int, char> markers = read_markers(target_source(relative), "*");
         ASSERT_FALSE(markers.empty()) << relative;
         std::string file = folded(target_source(relative));
         for (const auto& marker : markers)
@@ -78,5 +78,8 @@ TEST(TargetLines, EveryMarkedLineHasALineRecord) {
         expect_marked_lines(dir + "plugin.dll", {"dlls/plugin.c"}, pdb);
         expect_marked_lines(dir + "shapes.exe", {"cpp/shapes.cpp"}, pdb);
         expect_marked_lines(dir + "events.exe", {"events/events.c"}, pdb);
+        expect_marked_lines(dir + "hostile.exe", {"hostile/hostile.c"}, pdb);
+        expect_marked_lines(dir + "swap.dll", {"hostile/swap.c"}, pdb);
+        expect_marked_lines(dir + "other.dll", {"hostile/other.c"}, pdb);
     }
 }
