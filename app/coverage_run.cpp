@@ -10,14 +10,7 @@
 #include "coverage/coverage_database.h"
 #include "debugger/target_debugger.h"
 #include "log/log_format.h"
-#if __has_include("log/log_writer.h")
 #include "log/log_writer.h"
-#else
-// TEMPORARY until the log writer is merged: an empty body.
-static bool write_coverage_log(CoverageDatabase&, LogFile&) {
-    return true;
-}
-#endif
 
 namespace {
 
