@@ -11,29 +11,14 @@
 
 #include "app/messages.h"
 #include "debugger/target_debugger.h"
+#include "tests/support/notify_window.h"
 
 namespace {
 
-std::vector<std::string> posted_texts(HWND window) {
-    std::vector<std::string> texts;
-    MSG message;
-    while (PeekMessageA(&message, window, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
-        char* block = reinterpret_cast<char*>(message.lParam);
-        texts.emplace_back(block);
-        std::free(block);
-    }
-    return texts;
-}
-
 struct Relay {
-    Relay() {
-        window = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                 nullptr);
-        database.process = GetCurrentProcess();
-    }
-    ~Relay() { DestroyWindow(window); }
+    Relay() { database.process = GetCurrentProcess(); }
 
-    HWND window;
+    NotifyWindow window;
     volatile LONG cancel = 0;
     CoverageDatabase database{"x", "", "", false, false, true, nullptr, &cancel};
 };
@@ -42,8 +27,8 @@ struct Relay {
 
 TEST(ForwardDebugString, SixHundredBytesArriveAsTwoTextsOf512And88Bytes) {
     Relay relay;
-    ASSERT_NE(relay.window, nullptr);
-    TargetDebugger debugger(relay.database, relay.window, &relay.cancel);
+    ASSERT_NE(relay.window.handle(), nullptr);
+    TargetDebugger debugger(relay.database, relay.window.handle(), &relay.cancel);
     std::string text;
     for (int i = 0; i < 600; ++i)
         text += static_cast<char>('a' + i % 26);
@@ -53,7 +38,7 @@ TEST(ForwardDebugString, SixHundredBytesArriveAsTwoTextsOf512And88Bytes) {
     text[530] = '\n';
     ASSERT_TRUE(debugger.forward_debug_string(reinterpret_cast<CodeAddress>(text.data()), 600));
 
-    std::vector<std::string> texts = posted_texts(relay.window);
+    std::vector<std::string> texts = relay.window.texts();
     ASSERT_EQ(texts.size(), 2u);
     std::string first = text.substr(0, 512), second = text.substr(512);
     first.insert(100, "\r");
@@ -65,8 +50,8 @@ TEST(ForwardDebugString, SixHundredBytesArriveAsTwoTextsOf512And88Bytes) {
 
 TEST(ForwardDebugString, AnUnreadableStringDeliversNothingAndFails) {
     Relay relay;
-    TargetDebugger debugger(relay.database, relay.window, &relay.cancel);
+    TargetDebugger debugger(relay.database, relay.window.handle(), &relay.cancel);
     EXPECT_TRUE(debugger.forward_debug_string(0x10, 0));
     EXPECT_FALSE(debugger.forward_debug_string(0x10, 100));
-    EXPECT_TRUE(posted_texts(relay.window).empty());
+    EXPECT_TRUE(relay.window.texts().empty());
 }

@@ -13,6 +13,8 @@
 #include "app/messages.h"
 #include "debugger/target_debugger.h"
 #include "tests/debugger/debuggee.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/notify_window.h"
 #include "tests/support/process.h"
 
 namespace {
@@ -117,53 +119,30 @@ TEST(TargetDebugger, AMissingExecutableFailsTheRunWithoutASymbolHandler) {
     EXPECT_TRUE(database.breakpoints.empty());
 }
 
-namespace {
-
-std::string catalogue_text(HMODULE catalogue, unsigned id, const char* argument = "") {
-    char format[1024] = "", text[2048] = "";
-    LoadStringA(catalogue, id, format, sizeof(format));
-    std::snprintf(text, sizeof(text), format, argument);
-    return text;
-}
-
-} // namespace
-
 TEST(TargetDebugger, AFrontEndWindowReceivesTheRunsMessagesWithTheImageNames) {
-    HMODULE catalogue = LoadLibraryExA("res-en.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    ASSERT_NE(catalogue, nullptr);
-    set_message_module(catalogue);
-    HWND window =
-        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
+    set_message_module(catalogue_module());
+    NotifyWindow window;
+    ASSERT_NE(window.handle(), nullptr);
 
     volatile LONG cancel = 0;
     std::string command = debuggee_command("lines");
-    CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false, window,
-                              &cancel);
-    TargetDebugger debugger(database, window, &cancel);
+    CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false,
+                              window.handle(), &cancel);
+    TargetDebugger debugger(database, window.handle(), &cancel);
     ASSERT_TRUE(debugger.run());
-
-    std::vector<std::string> texts;
-    MSG message;
-    while (PeekMessageA(&message, window, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
-        char* block = reinterpret_cast<char*>(message.lParam);
-        texts.emplace_back(block);
-        std::free(block);
-    }
-    DestroyWindow(window);
+    std::vector<std::string> texts = window.texts();
     set_message_module(nullptr);
 
     ASSERT_GE(texts.size(), 3u);
-    EXPECT_EQ(texts.front(), catalogue_text(catalogue, MSG_TARGET_STARTING, command.c_str()));
-    EXPECT_EQ(texts.back(), catalogue_text(catalogue, MSG_TARGET_EXITED));
+    EXPECT_EQ(texts.front(), formatted_message(MSG_TARGET_STARTING, command.c_str()));
+    EXPECT_EQ(texts.back(), formatted_message(MSG_TARGET_EXITED));
     // The program's own image is named by its full path, though Wine's symbol handler leaves
     // the loaded image's name empty for an image given by its file handle.
     std::string image = bin_dir() + "debuggee.exe";
-    EXPECT_EQ(_stricmp(texts[1].c_str(),
-                       catalogue_text(catalogue, MSG_MODULE_LINES_READ, image.c_str()).c_str()),
-              0)
+    EXPECT_EQ(
+        _stricmp(texts[1].c_str(), formatted_message(MSG_MODULE_LINES_READ, image.c_str()).c_str()),
+        0)
         << texts[1];
     for (const std::string& text : texts)
-        EXPECT_NE(text, catalogue_text(catalogue, MSG_MODULE_LINES_READ, "")) << "an empty name";
-    FreeLibrary(catalogue);
+        EXPECT_NE(text, formatted_message(MSG_MODULE_LINES_READ, "")) << "an empty name";
 }

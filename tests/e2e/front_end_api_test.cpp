@@ -6,6 +6,7 @@
 #include "app/run_settings.h"
 #include "resources/message_ids.h"
 #include "tests/e2e/e2e_support.h"
+#include "tests/support/notify_window.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch_dir.h"
 
@@ -46,37 +47,17 @@ struct Notices {
     std::vector<LPARAM> done; // lParam of every completion notice
 };
 
-class MessageWindow {
-  public:
-    MessageWindow() {
-        handle_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
-                                  nullptr);
+// Every notice posted so far, split into texts and completion notices.
+Notices drain(NotifyWindow& window) {
+    Notices notices;
+    for (const Notice& notice : window.take_notices()) {
+        if (notice.message == WM_ZERKA_TEXT)
+            notices.texts.push_back(notice.text);
+        else
+            notices.done.push_back(notice.lparam);
     }
-    ~MessageWindow() {
-        drain();
-        DestroyWindow(handle_);
-    }
-    HWND handle() const { return handle_; }
-
-    // Every notice posted so far; the text blocks are the receiver's to free.
-    Notices drain() {
-        Notices notices;
-        MSG message;
-        while (PeekMessageA(&message, handle_, 0, 0, PM_REMOVE)) {
-            if (message.message == WM_ZERKA_TEXT) {
-                char* block = reinterpret_cast<char*>(message.lParam);
-                notices.texts.emplace_back(block);
-                std::free(block);
-            } else if (message.message == WM_ZERKA_DONE) {
-                notices.done.push_back(message.lParam);
-            }
-        }
-        return notices;
-    }
-
-  private:
-    HWND handle_ = nullptr;
-};
+    return notices;
+}
 
 std::vector<Message> classify_all(const Catalogue& catalogue,
                                   const std::vector<std::string>& texts) {
@@ -100,7 +81,7 @@ std::string pattern(size_t from, size_t count) {
 TEST_F(FrontEndApi, TwoCommandsTwoLogs) {
     ScratchDir scratch;
     CurrentFolder here(scratch.path());
-    MessageWindow window;
+    NotifyWindow window;
     ASSERT_NE(window.handle(), nullptr);
     set_run_settings("events.exe exit\r\nevents.exe debugstr", target_dir("dwarf").c_str(),
                      target_sources().c_str(), false, false);
@@ -120,7 +101,7 @@ TEST_F(FrontEndApi, TwoCommandsTwoLogs) {
     }
 
     Catalogue catalogue;
-    Notices notices = window.drain();
+    Notices notices = drain(window);
     std::vector<Message> messages = classify_all(catalogue, notices.texts);
     EXPECT_EQ(count_id(messages, MSG_TARGET_STARTING), 2u);
     EXPECT_EQ(count_id(messages, MSG_LOG_CLOSED), 2u);
@@ -134,7 +115,7 @@ TEST_F(FrontEndApi, TwoCommandsTwoLogs) {
 TEST_F(FrontEndApi, DebugStringRelayedInChunks) {
     ScratchDir scratch;
     CurrentFolder here(scratch.path());
-    MessageWindow window;
+    NotifyWindow window;
     set_run_settings((target_dir("pdb") + "events.exe debugstr").c_str(), "",
                      target_sources().c_str(), false, false);
     run_settings().notify_window = window.handle();
@@ -142,7 +123,7 @@ TEST_F(FrontEndApi, DebugStringRelayedInChunks) {
     EXPECT_TRUE(run_commands(run_settings()));
 
     Catalogue catalogue;
-    Notices notices = window.drain();
+    Notices notices = drain(window);
     std::vector<std::string> relayed;
     std::vector<unsigned> ids;
     for (const Message& message : classify_all(catalogue, notices.texts)) {
@@ -167,7 +148,7 @@ TEST_F(FrontEndApi, DebugStringRelayedInChunks) {
 TEST_F(FrontEndApi, CancelWhileTargetWaits) {
     ScratchDir scratch;
     CurrentFolder here(scratch.path());
-    MessageWindow window;
+    NotifyWindow window;
     std::string events = target_dir("dwarf") + "events.exe";
     // No work folder: the target's current folder is ours, where it leaves its process id.
     set_run_settings((events + " wait\n" + events + " exit").c_str(), "", target_sources().c_str(),
@@ -221,7 +202,7 @@ TEST_F(FrontEndApi, CancelWhileTargetWaits) {
     }
 
     Catalogue catalogue;
-    Notices notices = window.drain();
+    Notices notices = drain(window);
     std::vector<Message> messages = classify_all(catalogue, notices.texts);
     EXPECT_EQ(count_id(messages, MSG_TARGET_STARTING), 1u) << "the second command ran";
     EXPECT_EQ(count_id(messages, MSG_LIST_CANCELLED), 1u);
@@ -234,7 +215,7 @@ TEST_F(FrontEndApi, CancelWhileTargetWaits) {
 TEST_F(FrontEndApi, MegabyteOfDebugStrings) {
     ScratchDir scratch;
     CurrentFolder here(scratch.path());
-    MessageWindow window;
+    NotifyWindow window;
     set_run_settings((target_dir("dwarf") + "events.exe megabyte").c_str(), "",
                      target_sources().c_str(), false, false);
     run_settings().notify_window = window.handle();
@@ -242,7 +223,7 @@ TEST_F(FrontEndApi, MegabyteOfDebugStrings) {
     EXPECT_TRUE(run_commands(run_settings()));
 
     Catalogue catalogue;
-    Notices notices = window.drain();
+    Notices notices = drain(window);
     std::string relayed;
     size_t longest = 0;
     for (const Message& message : classify_all(catalogue, notices.texts)) {

@@ -13,63 +13,14 @@
 
 #include "app/messages.h"
 #include "log/log_format.h"
+#include "tests/support/catalogue.h"
+#include "tests/support/notify_window.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
 
 constexpr char kHeader[] = "Happ.exe -x\nH2026/03/14 09:26:53\n";
-
-HMODULE catalogue() {
-    static HMODULE module = [] {
-        HMODULE loaded = LoadLibraryA((bin_dir() + "res-en.dll").c_str());
-        set_message_module(loaded);
-        return loaded;
-    }();
-    return module;
-}
-
-std::string catalogue_text(unsigned id) {
-    char text[1024] = {};
-    LoadStringA(catalogue(), id, text, sizeof text);
-    return text;
-}
-
-// A message-only window that collects the text notices posted to it.
-class NotifyWindow {
-  public:
-    NotifyWindow() {
-        static const ATOM window_class = [] {
-            WNDCLASSA description = {};
-            description.lpfnWndProc = DefWindowProcA;
-            description.hInstance = GetModuleHandleA(nullptr);
-            description.lpszClassName = "zerka_log_writer_test";
-            return RegisterClassA(&description);
-        }();
-        handle_ = CreateWindowExA(0, MAKEINTATOM(window_class), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                                  nullptr, GetModuleHandleA(nullptr), nullptr);
-    }
-    ~NotifyWindow() {
-        notices();
-        DestroyWindow(handle_);
-    }
-    HWND handle() const { return handle_; }
-
-    // The texts posted since the last call, in order; frees their blocks.
-    std::vector<std::string> notices() {
-        std::vector<std::string> texts;
-        MSG message;
-        while (PeekMessageA(&message, handle_, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
-            char* block = reinterpret_cast<char*>(message.lParam);
-            texts.push_back(block);
-            std::free(block);
-        }
-        return texts;
-    }
-
-  private:
-    HWND handle_;
-};
 
 std::unique_ptr<char[]> copy_text(const char* text) {
     std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
@@ -81,7 +32,7 @@ constexpr BreakpointState kHit = BreakpointState::hit;
 constexpr BreakpointState kPlanted = BreakpointState::planted;
 
 struct LogWriterTest : ::testing::Test {
-    LogWriterTest() { catalogue(); }
+    LogWriterTest() { set_message_module(catalogue_module()); }
 
     const char* file(const char* name) {
         bool accepted = false;
@@ -140,7 +91,7 @@ struct LogWriterTest : ::testing::Test {
 TEST_F(LogWriterTest, NoEntriesWriteNothingAfterTheHeader) {
     EXPECT_EQ(kHeader, write_log());
     EXPECT_TRUE(result);
-    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS}), window.notices());
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS}), window.texts());
 }
 
 TEST_F(LogWriterTest, LineCountIsTheHighestLineAndEachLineHasItsMark) {
@@ -334,7 +285,7 @@ TEST_F(LogWriterTest, WriteFailureReportsOnceAndLeavesWhatWasWritten) {
     ASSERT_NE(nullptr, log.stream);
     EXPECT_FALSE(write_coverage_log(database, log));
     std::fclose(log.stream);
-    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.notices());
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.texts());
     EXPECT_EQ(kHeader, read_file(path));
 }
 
@@ -349,7 +300,7 @@ TEST_F(LogWriterTest, FullDeviceFailsTheWrite) {
     line(0x1002, "C:\\src\\b.cpp", 1, kHit);
     EXPECT_FALSE(write_coverage_log(database, log));
     std::fclose(log.stream);
-    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.notices());
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.texts());
 }
 
 // A cancel flag that counts its reads and turns to 1 at a chosen one. The flag's page is kept
@@ -450,7 +401,7 @@ void expect_cancelled_at(CancelTest& test, unsigned read, bool begun, bool sorte
     EXPECT_EQ(kHeader, test.log_text);
     EXPECT_EQ(test.expected_notices(begun ? std::vector<unsigned>{MSG_LOG_BODY_BEGINS}
                                           : std::vector<unsigned>{}),
-              test.window.notices());
+              test.window.texts());
     const std::vector<CodeAddress> order = sorted
                                                ? std::vector<CodeAddress>{0x1100, 0x1200, 0x1300}
                                                : std::vector<CodeAddress>{0x1300, 0x1100, 0x1200};

@@ -30,7 +30,10 @@ class NotifyWindow {
         handle_ = CreateWindowExA(0, "ZerkaTestNotify", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     }
-    ~NotifyWindow() { DestroyWindow(handle_); }
+    ~NotifyWindow() {
+        take_notices(); // blocks still queued are ours to free
+        DestroyWindow(handle_);
+    }
     NotifyWindow(const NotifyWindow&) = delete;
     NotifyWindow& operator=(const NotifyWindow&) = delete;
 
@@ -52,6 +55,15 @@ class NotifyWindow {
             notices.push_back(notice);
         }
         return notices;
+    }
+
+    // The texts of the text notices posted so far, in order.
+    std::vector<std::string> texts() {
+        std::vector<std::string> result;
+        for (const Notice& notice : take_notices())
+            if (notice.message == WM_ZERKA_TEXT)
+                result.push_back(notice.text);
+        return result;
     }
 
   private:
