@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/messages.h"
+#include "tests/support/captured_stdout.h"
 #include "tests/support/catalogue.h"
 #include "tests/support/notify_window.h"
 
@@ -22,15 +23,6 @@ class Messages : public ::testing::Test {
         set_message_module(catalogue_module());
     }
 };
-
-// What standard output received; the stream's CR before each LF is dropped.
-std::string end_capture() {
-    std::string output = ::testing::internal::GetCapturedStdout(), text;
-    for (size_t i = 0; i < output.size(); ++i)
-        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
-            text += output[i];
-    return text;
-}
 
 // The catalogue text of a one-argument id with its "%s" replaced, uncut.
 std::string filled(unsigned id, const std::string& argument) {
@@ -69,8 +61,8 @@ TEST_F(Messages, ConsoleGetsOneLinePerMessage) {
     report_message(nullptr, MSG_TARGET_STARTING, "app.exe -x");
     report_message(nullptr, MSG_TARGET_EXITED);
     report_message(nullptr, 40000); // an id the catalogue lacks shows as digits
-    EXPECT_EQ(end_capture(), filled(MSG_TARGET_STARTING, "app.exe -x") + "\n" +
-                                 catalogue_text(MSG_TARGET_EXITED) + "\n40000\n");
+    EXPECT_EQ(captured_lines(), filled(MSG_TARGET_STARTING, "app.exe -x") + "\n" +
+                                    catalogue_text(MSG_TARGET_EXITED) + "\n40000\n");
 }
 
 TEST_F(Messages, LongTextIsCutAfter1023Characters) {
@@ -80,8 +72,8 @@ TEST_F(Messages, LongTextIsCutAfter1023Characters) {
     ::testing::internal::CaptureStdout();
     report_message(nullptr, MSG_TARGET_STARTING, fits.c_str());
     report_message(nullptr, MSG_TARGET_STARTING, one_over.c_str());
-    EXPECT_EQ(end_capture(), filled(MSG_TARGET_STARTING, fits) + "\n" +
-                                 filled(MSG_TARGET_STARTING, one_over).substr(0, 1023) + "\n");
+    EXPECT_EQ(captured_lines(), filled(MSG_TARGET_STARTING, fits) + "\n" +
+                                    filled(MSG_TARGET_STARTING, one_over).substr(0, 1023) + "\n");
 
     NotifyWindow window;
     ASSERT_NE(window.handle(), nullptr);
@@ -106,7 +98,7 @@ TEST_F(Messages, WindowReceivesEveryTextInOrderAndNothingIsPrinted) {
     char* relayed = static_cast<char*>(std::malloc(1024));
     std::strcpy(relayed, "debug string");
     deliver_text(window.handle(), relayed);
-    EXPECT_EQ(end_capture(), "");
+    EXPECT_EQ(captured_lines(), "");
 
     std::vector<Notice> notices = window.take_notices();
     ASSERT_EQ(notices.size(), 5u);
@@ -131,7 +123,7 @@ TEST_F(Messages, WindowThatIsGoneGetsNothingAndNothingIsPrinted) {
     // The post fails; the text is dropped (its block freed), not printed instead.
     ::testing::internal::CaptureStdout();
     report_message(gone, MSG_TARGET_EXITED);
-    EXPECT_EQ(end_capture(), "");
+    EXPECT_EQ(captured_lines(), "");
 }
 
 } // namespace

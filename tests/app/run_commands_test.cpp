@@ -11,6 +11,7 @@
 
 #include "app/messages.h"
 #include "app/run_settings.h"
+#include "tests/support/captured_stdout.h"
 #include "tests/support/catalogue.h"
 #include "tests/support/notify_window.h"
 
@@ -43,15 +44,6 @@ std::vector<std::string> commands_run() {
     for (const Recorded& entry : recorded)
         commands.push_back(entry.command);
     return commands;
-}
-
-// What standard output received since CaptureStdout, with CR LF read as LF.
-std::string captured_lines() {
-    std::string output = ::testing::internal::GetCapturedStdout(), lines;
-    for (size_t i = 0; i < output.size(); ++i)
-        if (!(output[i] == '\r' && i + 1 < output.size() && output[i + 1] == '\n'))
-            lines += output[i];
-    return lines;
 }
 
 class RunCommands : public ::testing::Test {
