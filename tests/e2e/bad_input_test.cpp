@@ -80,8 +80,8 @@ class ArgumentMaker {
   private:
     long pick(long low, long high) { return std::uniform_int_distribution<long>(low, high)(rng_); }
 
-    // Plain words start with q or z when they go to the real program, so that no command
-    // names a program that exists.
+    // Plain words start with q or z, so that no command given to the real program names a
+    // program that exists; only the in-process lists get quotes, line breaks and high bytes.
     std::string word() {
         static const char letters[] = "eEfFsSwWxX-/q1";
         const std::string chars = console_safe_ ? "qzeEwWsS -/" : "qzeEwWsS -/\"\\\n\t\xe9\xff";
