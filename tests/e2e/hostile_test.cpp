@@ -196,3 +196,36 @@ TEST(Hostile, ModuleWithoutLineInformation) {
     EXPECT_EQ(check_markers(h.log, "hostile/hostile.c", "nolines"), "");
     expect_no_failure_messages(h.messages);
 }
+
+// calc.exe rebuilt without its PDB following (the GUID in its debug record no longer matches
+// the PDB it names), beside its two DLLs whose PDBs still match: calc.exe's lines are skipped
+// silently or, where the symbol handler takes the PDB anyway, read right; the DLLs are covered.
+TEST(Hostile, PdbThatDoesNotMatchItsModule) {
+    ScratchDir program, scratch;
+    for (const char* name : {"calc.exe", "linked.dll", "plugin.dll"})
+        ASSERT_TRUE(
+            CopyFileA((target_dir("pdb") + name).c_str(), (program.path() + name).c_str(), FALSE));
+    std::string image = read_file(program.path() + "calc.exe");
+    size_t record = image.find("RSDS");
+    ASSERT_NE(record, std::string::npos);
+    image[record + 4] ^= 0x5A; // first byte of the GUID
+    {
+        FILE* file = std::fopen((program.path() + "calc.exe").c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fwrite(image.data(), 1, image.size(), file);
+        std::fclose(file);
+    }
+    std::string command = program.path() + "calc.exe sum 2 3 4";
+    ToolRun run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (HasFatalFailure())
+        return;
+    EXPECT_TRUE(has(run.output, "sum = 18")) << run.output;
+    for (const char* relative : {"dlls/linked.c", "dlls/plugin.c", "calc/main.c"})
+        if (find_block(log, relative) || std::string(relative).rfind("dlls", 0) == 0) {
+            EXPECT_EQ(check_markers(log, relative), "") << relative;
+        }
+    Catalogue catalogue;
+    expect_no_failure_messages(catalogue.classify_output(run.output));
+}
