@@ -1,1 +1,133 @@
-// placeholder until written
+#include "coverage/symbol_scan.h"
+
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/messages.h"
+#include "coverage/path_fold.h"
+#include "debugger/breakpoints.h"
+
+namespace {
+
+// The form of IMAGEHLP_MODULE64 that ends with TypeInfo; accepted by every dbghelp version.
+constexpr DWORD kModuleInfoSize = 1664;
+// SymTagFunction of the Debug Interface Access symbol tags (absent from mingw's headers).
+constexpr ULONG kSymTagFunction = 5;
+
+std::unique_ptr<char[]> copy_text(const char* text, std::size_t length) {
+    std::unique_ptr<char[]> copy(new char[length + 1]);
+    std::memcpy(copy.get(), text, length);
+    copy[length] = '\0';
+    return copy;
+}
+
+// The full path of an open file, without the "\\?\" prefix that the system puts before it.
+// Wine's symbol handler leaves the loaded image's name empty for an image given by its handle.
+std::string path_of_file(HANDLE file) {
+    char path[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleA(file, path, sizeof(path), FILE_NAME_NORMALIZED);
+    if (length == 0 || length >= sizeof(path))
+        return std::string();
+    const char* start = path;
+    if (std::strncmp(start, "\\\\?\\", 4) == 0)
+        start += 4;
+    return start;
+}
+
+} // namespace
+
+bool source_folder_matches(const char* file, const char* folder) {
+    if (folder == nullptr)
+        return true;
+    for (; *folder != '\0'; ++folder, ++file) {
+        if (fold_path_char(static_cast<unsigned char>(*folder)) !=
+            fold_path_char(static_cast<unsigned char>(*file)))
+            return false;
+    }
+    return true;
+}
+
+BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
+    LineScanContext& context = *static_cast<LineScanContext*>(context_pointer);
+    if (!source_folder_matches(line->FileName, context.source_folder))
+        return TRUE;
+
+    bool accepted = false;
+    const char* file = context.database.find_source_file(line->FileName, &accepted);
+    if (file == nullptr) {
+        std::unique_ptr<char[]> name = copy_text(line->FileName, std::strlen(line->FileName));
+        accepted = !context.existing_files_only ||
+                   GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES;
+        file = context.database.add_source_file(std::move(name), accepted);
+    }
+    if (!accepted)
+        return TRUE;
+
+    CodeAddress address = to_code_address(line->Address);
+    BreakpointTable& table = context.database.breakpoints;
+    auto found = table.find(address);
+    if (found == table.end()) {
+        table[address] = BreakpointEntry{file, static_cast<std::uint32_t>(line->LineNumber),
+                                         kBreakpointByte, BreakpointState::unplanted};
+        context.database.unplanted.push_back(address);
+    } else {
+        BreakpointEntry& entry = found->second;
+        entry.file = file;
+        entry.line = static_cast<std::uint32_t>(line->LineNumber);
+        // A hit stays a hit and a planted entry keeps the byte it replaced; only a line whose
+        // image was unloaded meanwhile is planted afresh in the new image.
+        if (entry.state == BreakpointState::retired) {
+            entry.state = BreakpointState::unplanted;
+            entry.saved_byte = kBreakpointByte;
+            context.database.unplanted.push_back(address);
+        }
+    }
+    if (context.module != nullptr)
+        context.module->addresses.push_back(address);
+    return TRUE;
+}
+
+BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG, PVOID functions) {
+    if (symbol->Tag != kSymTagFunction)
+        return TRUE;
+    static_cast<FunctionList*>(functions)->push_back(
+        FunctionEntry{to_code_address(symbol->Address), copy_text(symbol->Name, symbol->NameLen)});
+    return TRUE;
+}
+
+bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base,
+                 ModuleRecord* module) {
+    HANDLE process = database.process;
+    DWORD64 module_base = static_cast<DWORD64>(base);
+    if (SymLoadModule64(process, image_file, nullptr, nullptr, module_base, 0) == 0)
+        return true;
+
+    IMAGEHLP_MODULE64 info;
+    std::memset(&info, 0, sizeof(info));
+    info.SizeOfStruct = kModuleInfoSize;
+    if (!SymGetModuleInfo64(process, module_base, &info) || !info.LineNumbers ||
+        !info.GlobalSymbols) {
+        SymUnloadModule64(process, module_base);
+        return true;
+    }
+    if (module != nullptr) {
+        module->base = base;
+        module->end = base + info.ImageSize;
+    }
+
+    LineScanContext context{database, database.source_files, database.existing_files_only,
+                            database.source_folder, module};
+    if (!SymEnumLines(process, module_base, nullptr, nullptr, on_source_line, &context)) {
+        SymUnloadModule64(process, module_base);
+        return true;
+    }
+    std::string image_name = info.LoadedImageName;
+    if (image_name.empty())
+        image_name = path_of_file(image_file);
+    report_message(database.notify_window, MSG_MODULE_LINES_READ, image_name.c_str());
+    if (database.function_names)
+        SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &database.functions);
+    SymUnloadModule64(process, module_base);
+    return plant_breakpoints(database);
+}

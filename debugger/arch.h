@@ -10,12 +10,16 @@
 // 64-bit images load above 4 GiB, so the whole address is kept.
 using CodeAddress = std::uint64_t;
 using InstructionPointer = DWORD64;
-inline InstructionPointer& instruction_pointer(CONTEXT& context) { return context.Rip; }
+inline InstructionPointer& instruction_pointer(CONTEXT& context) {
+    return context.Rip;
+}
 #elif defined(_M_IX86) || defined(__i386__)
 // The low half of the 64-bit addresses that the Debug Help library reports.
 using CodeAddress = std::uint32_t;
 using InstructionPointer = DWORD;
-inline InstructionPointer& instruction_pointer(CONTEXT& context) { return context.Eip; }
+inline InstructionPointer& instruction_pointer(CONTEXT& context) {
+    return context.Eip;
+}
 #else
 #error "zerkacmd targets x86 and x86_64 only"
 #endif
@@ -27,4 +31,6 @@ constexpr DWORD kInstructionPointerContext = CONTEXT_CONTROL;
 constexpr std::uint8_t kBreakpointByte = 0xCC;
 
 // Debug Help reports 64-bit addresses; the table keeps the target's own width.
-inline CodeAddress to_code_address(DWORD64 address) { return static_cast<CodeAddress>(address); }
+inline CodeAddress to_code_address(DWORD64 address) {
+    return static_cast<CodeAddress>(address);
+}

@@ -1,0 +1,38 @@
+// The scan of one loaded image's line and function symbols into the coverage database.
+#pragma once
+
+#include <windows.h>
+
+#include <dbghelp.h>
+
+#include <vector>
+
+#include "coverage/coverage_database.h"
+#include "debugger/arch.h"
+
+// What the debugger keeps of one loaded image, so that its unload touches only its own lines.
+struct ModuleRecord {
+    CodeAddress base = 0;
+    CodeAddress end = 0;                // one past the image, from the symbol handler
+    std::vector<CodeAddress> addresses; // every accepted line address of the image
+};
+
+struct LineScanContext {
+    CoverageDatabase& database;
+    SourceFileTable& source_files;
+    bool existing_files_only;
+    const char* source_folder; // null accepts every file
+    ModuleRecord* module;      // receives the image's line addresses; may be null
+};
+
+// Reads the image's lines into the database, lists its functions when asked and plants the new
+// breakpoints. True also when the image has no usable line information; false only when the
+// planting pass failed or saw the cancel flag.
+bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base,
+                 ModuleRecord* module = nullptr);
+
+BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context);
+BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG size, PVOID functions);
+
+// True when `folder` (null or empty accepts all) is a prefix of `file` under the path folding.
+bool source_folder_matches(const char* file, const char* folder);

@@ -1,0 +1,55 @@
+// The debugger of one command: launches the target and answers its debug events to the end.
+#pragma once
+
+#include <windows.h>
+
+#include <sparsehash/dense_hash_map>
+
+#include <map>
+
+#include "coverage/coverage_database.h"
+#include "coverage/symbol_scan.h"
+#include "debugger/arch.h"
+
+// Thread id to the handle that its creation event delivered (the system owns the handles).
+using ThreadTable = google::dense_hash_map<DWORD, HANDLE>;
+
+// The images of the target that were scanned, by base address.
+using ModuleTable = std::map<CodeAddress, ModuleRecord>;
+
+class TargetDebugger {
+  public:
+    TargetDebugger(CoverageDatabase& database, HWND notify_window, volatile LONG* cancel_flag);
+    ~TargetDebugger();
+    TargetDebugger(const TargetDebugger&) = delete;
+    TargetDebugger& operator=(const TargetDebugger&) = delete;
+
+    // Launches the target and handles its events until its exit has been continued (true). On
+    // a failed launch, a failure to continue or a cancel the result is false and the target
+    // has been ended.
+    bool run();
+
+    // Relays `length` bytes of the target's debug string at `address` in blocks read 512 bytes
+    // at a time, with a carriage return put before every lone line feed.
+    bool forward_debug_string(CodeAddress address, DWORD length);
+
+    // Retires the lines of the image unloaded from `base` that did not run.
+    void handle_unload(CodeAddress base);
+
+    const ModuleTable& modules() const { return modules_; }
+
+  private:
+    bool handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info);
+    bool handle_exit_process();
+    bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record);
+    bool scan_image(HANDLE image_file, CodeAddress base);
+    void handle_event(const DEBUG_EVENT& event, DWORD* continue_status);
+    void end_target(DWORD process_id, const DEBUG_EVENT* pending);
+    void stop_symbol_handler();
+
+    CoverageDatabase& database;
+    ThreadTable threads;
+    HWND notify_window;
+    volatile LONG* cancel_flag;
+    ModuleTable modules_;
+};

@@ -1,0 +1,193 @@
+// Planting and hits driven event by event on the real debuggee: the bytes in the target before
+// and after, the thread's position after a hit, and the entries a second scan leaves alone.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <dbghelp.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "coverage/symbol_scan.h"
+#include "debugger/breakpoints.h"
+#include "debugger/launch.h"
+#include "tests/debugger/debuggee.h"
+
+namespace {
+
+// The executable section of the image at `base` in the target, read from its headers.
+struct CodeSection {
+    CodeAddress start = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+CodeSection read_code(HANDLE process, CodeAddress base) {
+    CodeSection code;
+    IMAGE_DOS_HEADER dos;
+    IMAGE_NT_HEADERS nt;
+    SIZE_T done = 0;
+    if (!ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base), &dos, sizeof(dos), &done) ||
+        !ReadProcessMemory(process, reinterpret_cast<LPCVOID>(base + dos.e_lfanew), &nt, sizeof(nt),
+                           &done))
+        return code;
+    CodeAddress sections = base + dos.e_lfanew + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
+                           nt.FileHeader.SizeOfOptionalHeader;
+    for (WORD i = 0; i < nt.FileHeader.NumberOfSections; ++i) {
+        IMAGE_SECTION_HEADER section;
+        ReadProcessMemory(process, reinterpret_cast<LPCVOID>(sections + i * sizeof(section)),
+                          &section, sizeof(section), &done);
+        if (section.Characteristics & IMAGE_SCN_MEM_EXECUTE) {
+            code.start = base + section.VirtualAddress;
+            code.bytes.resize(section.Misc.VirtualSize);
+            ReadProcessMemory(process, reinterpret_cast<LPCVOID>(code.start), code.bytes.data(),
+                              code.bytes.size(), &done);
+            return code;
+        }
+    }
+    return code;
+}
+
+std::uint8_t byte_at(HANDLE process, CodeAddress address) {
+    std::uint8_t byte = 0;
+    SIZE_T done = 0;
+    ReadProcessMemory(process, reinterpret_cast<LPCVOID>(address), &byte, 1, &done);
+    return byte;
+}
+
+CodeAddress address_of(const CoverageDatabase& database, const BreakpointEntry* wanted) {
+    for (const auto& item : database.breakpoints)
+        if (&item.second == wanted)
+            return item.first;
+    return 0;
+}
+
+} // namespace
+
+TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsTheThread) {
+    volatile LONG cancel = 0;
+    std::string command = debuggee_command("lines");
+    CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false, nullptr,
+                              &cancel);
+    DWORD process_id = 0;
+    ASSERT_TRUE(launch_target(database, &process_id));
+
+    HANDLE main_thread = nullptr;
+    CodeAddress square = 0;
+    std::uint8_t square_byte = 0;
+    bool square_checked = false, exited = false;
+    while (!exited) {
+        DEBUG_EVENT event;
+        ASSERT_TRUE(WaitForDebugEvent(&event, 10000));
+        switch (event.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT: {
+            const CREATE_PROCESS_DEBUG_INFO& info = event.u.CreateProcessInfo;
+            main_thread = info.hThread;
+            database.process = info.hProcess;
+            SymSetOptions(SYMOPT_UNDNAME | SYMOPT_LOAD_LINES);
+            ASSERT_TRUE(SymInitialize(info.hProcess, nullptr, FALSE));
+            CodeAddress base = reinterpret_cast<CodeAddress>(info.lpBaseOfImage);
+            CodeSection before = read_code(info.hProcess, base);
+            ASSERT_FALSE(before.bytes.empty());
+
+            ModuleRecord record;
+            ASSERT_TRUE(scan_module(database, info.hFile, base, &record));
+            ASSERT_FALSE(record.addresses.empty());
+            CodeSection after = read_code(info.hProcess, base);
+            ASSERT_EQ(after.bytes.size(), before.bytes.size());
+
+            // Every planted line start holds 0xCC over the byte kept in its entry; no other byte
+            // of the code changed.
+            // The one line that starts with the program's own breakpoint is left as it is.
+            std::map<CodeAddress, const BreakpointEntry*> planted;
+            std::size_t native = 0;
+            for (const auto& item : database.breakpoints) {
+                if (item.second.state == BreakpointState::planted)
+                    planted[item.first] = &item.second;
+                if (item.second.state == BreakpointState::native_break) {
+                    ++native;
+                    EXPECT_EQ(byte_at(info.hProcess, item.first), 0xCC);
+                }
+            }
+            EXPECT_EQ(native, 1u);
+            EXPECT_EQ(planted.size() + native, database.breakpoints.size());
+            for (std::size_t i = 0; i < before.bytes.size(); ++i) {
+                auto found = planted.find(before.start + i);
+                if (found == planted.end()) {
+                    ASSERT_EQ(after.bytes[i], before.bytes[i]) << i;
+                } else {
+                    EXPECT_EQ(after.bytes[i], 0xCC);
+                    EXPECT_EQ(found->second->saved_byte, before.bytes[i]);
+                }
+            }
+            square = address_of(database, marked_entry(database, "debuggee.c", "square"));
+            ASSERT_NE(square, 0u);
+            square_byte = database.breakpoints[square].saved_byte;
+
+            // A second pass finds nothing queued and touches nothing.
+            EXPECT_TRUE(database.unplanted.empty());
+            EXPECT_TRUE(plant_breakpoints(database));
+            EXPECT_EQ(read_code(info.hProcess, base).bytes, after.bytes);
+            CloseHandle(info.hFile);
+            break;
+        }
+        case LOAD_DLL_DEBUG_EVENT:
+            CloseHandle(event.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            CodeAddress at =
+                reinterpret_cast<CodeAddress>(event.u.Exception.ExceptionRecord.ExceptionAddress);
+            if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+                break;
+            EXPECT_TRUE(handle_breakpoint_hit(database, main_thread, at));
+            if (at == square && !square_checked) {
+                square_checked = true;
+                EXPECT_EQ(byte_at(database.process, square), square_byte);
+                CONTEXT context{};
+                context.ContextFlags = kInstructionPointerContext;
+                ASSERT_TRUE(GetThreadContext(main_thread, &context));
+                EXPECT_EQ(instruction_pointer(context), static_cast<InstructionPointer>(square));
+                EXPECT_EQ(database.breakpoints[square].state, BreakpointState::hit);
+                EXPECT_EQ(database.breakpoints[square].saved_byte, 0xCC);
+            }
+            break;
+        }
+        case EXIT_PROCESS_DEBUG_EVENT:
+            exited = true;
+            EXPECT_EQ(event.u.ExitProcess.dwExitCode, 3u); // the program's own result
+            break;
+        default:
+            break;
+        }
+        ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
+    }
+    EXPECT_TRUE(square_checked);
+    SymCleanup(database.process);
+}
+
+TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
+    volatile LONG cancel = 0;
+    CoverageDatabase database("x", "", "", false, false, false, nullptr, &cancel);
+    static char file[] = "a.c";
+    database.breakpoints[0x1000] = {file, 1, 0xCC, BreakpointState::hit};
+    database.breakpoints[0x1010] = {file, 2, 0x55, BreakpointState::planted};
+    database.breakpoints[0x1020] = {file, 3, 0xCC, BreakpointState::retired};
+    LineScanContext context{database, database.source_files, false, "", nullptr};
+    for (unsigned line : {11u, 12u, 13u, 14u}) {
+        SRCCODEINFO info{};
+        info.SizeOfStruct = sizeof(info);
+        std::strcpy(info.FileName, "b.c");
+        info.LineNumber = line;
+        info.Address = 0x1000 + (line - 11) * 0x10;
+        EXPECT_TRUE(on_source_line(&info, &context));
+    }
+    EXPECT_EQ(database.breakpoints[0x1000].state, BreakpointState::hit);
+    EXPECT_EQ(database.breakpoints[0x1000].line, 11u);
+    EXPECT_EQ(database.breakpoints[0x1010].state, BreakpointState::planted);
+    EXPECT_EQ(database.breakpoints[0x1010].saved_byte, 0x55);
+    EXPECT_EQ(database.breakpoints[0x1020].state, BreakpointState::unplanted);
+    EXPECT_EQ(database.breakpoints[0x1030].state, BreakpointState::unplanted);
+    EXPECT_STREQ(database.breakpoints[0x1030].file, "b.c");
+    EXPECT_EQ(database.unplanted, (std::vector<CodeAddress>{0x1020, 0x1030}));
+}

@@ -1,0 +1,341 @@
+// The log writer against databases filled by hand: whole log files compared byte for byte,
+// written through a real FILE* into a scratch folder, messages observed through a notify window.
+#include "log/log_writer.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/messages.h"
+#include "log/log_format.h"
+#include "tests/support/process.h"
+#include "tests/support/scratch_dir.h"
+
+namespace {
+
+constexpr char kHeader[] = "Happ.exe -x\nH2026/03/14 09:26:53\n";
+
+HMODULE catalogue() {
+    static HMODULE module = [] {
+        HMODULE loaded = LoadLibraryA((bin_dir() + "res-en.dll").c_str());
+        set_message_module(loaded);
+        return loaded;
+    }();
+    return module;
+}
+
+std::string catalogue_text(unsigned id) {
+    char text[1024] = {};
+    LoadStringA(catalogue(), id, text, sizeof text);
+    return text;
+}
+
+// A message-only window that collects the text notices posted to it.
+class NotifyWindow {
+  public:
+    NotifyWindow() {
+        static const ATOM window_class = [] {
+            WNDCLASSA description = {};
+            description.lpfnWndProc = DefWindowProcA;
+            description.hInstance = GetModuleHandleA(nullptr);
+            description.lpszClassName = "zerka_log_writer_test";
+            return RegisterClassA(&description);
+        }();
+        handle_ = CreateWindowExA(0, MAKEINTATOM(window_class), "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                  nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+    ~NotifyWindow() {
+        notices();
+        DestroyWindow(handle_);
+    }
+    HWND handle() const { return handle_; }
+
+    // The texts posted since the last call, in order; frees their blocks.
+    std::vector<std::string> notices() {
+        std::vector<std::string> texts;
+        MSG message;
+        while (PeekMessageA(&message, handle_, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
+            char* block = reinterpret_cast<char*>(message.lParam);
+            texts.push_back(block);
+            std::free(block);
+        }
+        return texts;
+    }
+
+  private:
+    HWND handle_;
+};
+
+std::unique_ptr<char[]> copy_text(const char* text) {
+    std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
+    std::strcpy(copy.get(), text);
+    return copy;
+}
+
+constexpr BreakpointState kHit = BreakpointState::hit;
+constexpr BreakpointState kPlanted = BreakpointState::planted;
+
+struct LogWriterTest : ::testing::Test {
+    LogWriterTest() { catalogue(); }
+
+    const char* file(const char* name) {
+        bool accepted = false;
+        if (const char* stored = database.find_source_file(name, &accepted))
+            return stored;
+        return database.add_source_file(copy_text(name), true);
+    }
+    void line(CodeAddress address, const char* name, std::uint32_t number, BreakpointState state) {
+        // The saved byte of a hit entry is 0xCC again; a planted one holds some code byte.
+        const std::uint8_t saved = state == kPlanted ? 0x55 : 0xCC;
+        database.breakpoints[address] = BreakpointEntry{file(name), number, saved, state};
+    }
+    void function(CodeAddress address, const char* name) {
+        database.functions.push_back(FunctionEntry{address, copy_text(name)});
+    }
+    std::vector<CodeAddress> walk_order() const {
+        std::vector<CodeAddress> order;
+        for (const auto& slot : database.breakpoints)
+            order.push_back(slot.first);
+        return order;
+    }
+
+    // Writes the header as the coverage run does, then the body; returns the whole file.
+    std::string write_log() {
+        const std::string path = scratch.path() + "coverage_260314_001.log";
+        LogFile log;
+        log.path = path;
+        log.stream = std::fopen(path.c_str(), "wb");
+        log.notify_window = window.handle();
+        EXPECT_NE(nullptr, log.stream);
+        EXPECT_LT(0,
+                  std::fprintf(log.stream, kLogHeaderFormat, "app.exe -x", 2026, 3, 14, 9, 26, 53));
+        result = write_coverage_log(database, log);
+        std::fclose(log.stream);
+        const std::string content = read_file(path);
+        EXPECT_EQ(std::string::npos, content.find('\r'));
+        return content;
+    }
+
+    std::vector<std::string> expected_notices(std::vector<unsigned> ids) {
+        std::vector<std::string> texts;
+        for (unsigned id : ids) {
+            texts.push_back(catalogue_text(id));
+            EXPECT_FALSE(texts.back().empty()) << id;
+        }
+        return texts;
+    }
+
+    ScratchDir scratch;
+    NotifyWindow window;
+    volatile LONG cancel = 0;
+    CoverageDatabase database{"app.exe -x", "", "", false, false, false, window.handle(), &cancel};
+    bool result = false;
+};
+
+TEST_F(LogWriterTest, NoEntriesWriteNothingAfterTheHeader) {
+    EXPECT_EQ(kHeader, write_log());
+    EXPECT_TRUE(result);
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS}), window.notices());
+}
+
+TEST_F(LogWriterTest, LineCountIsTheHighestLineAndEachLineHasItsMark) {
+    line(0x1003, "C:\\src\\main.cpp", 3, kPlanted);
+    line(0x1007, "C:\\src\\main.cpp", 7, kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN7,main.cpp\nS0010003\n", write_log());
+    EXPECT_TRUE(result);
+}
+
+TEST_F(LogWriterTest, OnlyAnObservedHitCountsAsReached) {
+    // Every state but hit holds 0xCC or a code byte without having been seen to run.
+    line(0x1001, "C:\\src\\s.cpp", 1, BreakpointState::unplanted);
+    line(0x1002, "C:\\src\\s.cpp", 2, BreakpointState::planted);
+    line(0x1003, "C:\\src\\s.cpp", 3, BreakpointState::unplantable);
+    line(0x1004, "C:\\src\\s.cpp", 4, BreakpointState::native_break);
+    line(0x1005, "C:\\src\\s.cpp", 5, BreakpointState::retired);
+    line(0x1006, "C:\\src\\s.cpp", 6, BreakpointState::hit);
+    for (auto& slot : database.breakpoints) {
+        if (slot.second.state != kPlanted) {
+            ASSERT_EQ(0xCC, slot.second.saved_byte);
+        }
+    }
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN6,s.cpp\nS111113\n", write_log());
+}
+
+// Two addresses of line 4, one hit: the line is reached whichever the walk meets first.
+void check_line_with_two_addresses(LogWriterTest& test, bool hit_met_first) {
+    test.line(0x1002, "C:\\src\\loop.cpp", 4, hit_met_first ? kPlanted : kHit);
+    test.line(0x1001, "C:\\src\\loop.cpp", 4, hit_met_first ? kHit : kPlanted);
+    test.line(0x1010, "C:\\src\\loop.cpp", 2, kPlanted);
+    // The table hashes an address as itself into 32 buckets: 0x1001 is met before 0x1002.
+    ASSERT_EQ((std::vector<CodeAddress>{0x1001, 0x1002, 0x1010}), test.walk_order());
+    ASSERT_EQ(hit_met_first, test.database.breakpoints.begin()->second.state == kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN4,loop.cpp\nS0103\n", test.write_log());
+    EXPECT_TRUE(test.result);
+}
+
+TEST_F(LogWriterTest, LineWithSeveralAddressesIsReachedWhenTheWalkMeetsTheHitFirst) {
+    check_line_with_two_addresses(*this, true);
+}
+
+TEST_F(LogWriterTest, LineWithSeveralAddressesIsReachedWhenTheWalkMeetsTheHitLast) {
+    check_line_with_two_addresses(*this, false);
+}
+
+TEST_F(LogWriterTest, LineWithSeveralAddressesTakesItsFunctionFromTheLowest) {
+    database.function_names = true;
+    function(0x1000, "low");
+    function(0x1020, "high");
+    line(0x1024, "C:\\src\\loop.cpp", 5, kHit);
+    line(0x1008, "C:\\src\\loop.cpp", 5, kPlanted);
+    // 0x1024 sits in bucket 4 and 0x1008 in bucket 8: the walk meets the higher one first.
+    ASSERT_EQ((std::vector<CodeAddress>{0x1024, 0x1008}), walk_order());
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN5,loop.cpp\nF4,low\nS00003\n", write_log());
+}
+
+TEST_F(LogWriterTest, FilesFollowTheFoldedPathOrderAndKeepTheirSpelling) {
+    // Entered so that the walk order is not the log order.
+    line(0x1001, "c:\\src\\x_y.cpp", 1, kHit);
+    line(0x1002, "C:\\src\\D.cpp", 1, kHit);
+    line(0x1003, "c:\\src\\xz.cpp", 1, kHit);
+    line(0x1004, "c:/src/e.cpp", 1, kPlanted);
+    line(0x1005, "c:\\src\\b.cpp", 1, kHit);
+    line(0x1006, "C:\\SRC\\a.cpp", 1, kHit);
+    line(0x1007, "c:\\src\\a\\z.cpp", 2, kPlanted);
+    EXPECT_EQ(std::string(kHeader) + "Dc:\\src\\a\\\nN2,z.cpp\nS01\n"
+                                     "DC:\\SRC\\\nN1,a.cpp\nS3\n"
+                                     "Dc:\\src\\\nN1,b.cpp\nS3\n"
+                                     "DC:\\src\\\nN1,D.cpp\nS3\n"
+                                     "Dc:/src/\nN1,e.cpp\nS1\n"
+                                     "Dc:\\src\\\nN1,xz.cpp\nS3\n"
+                                     "Dc:\\src\\\nN1,x_y.cpp\nS3\n",
+              write_log());
+    EXPECT_TRUE(result);
+}
+
+TEST_F(LogWriterTest, NamesWithCommasAreWrittenWhole) {
+    database.function_names = true;
+    function(0x1000, "operator,(A, B)");
+    line(0x1000, "C:\\x,y\\a,b.cpp", 1, kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\x,y\\\nN1,a,b.cpp\nF0,operator,(A, B)\nS3\n",
+              write_log());
+}
+
+TEST_F(LogWriterTest, EntriesWithoutALineNumberAreLeftOut) {
+    line(0x1001, "C:\\src\\a.cpp", 0, kHit);
+    line(0x1002, "C:\\src\\a.cpp", 2, kPlanted);
+    line(0x1003, "C:\\src\\only_zero.cpp", 0, kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN2,a.cpp\nS01\n", write_log());
+}
+
+TEST_F(LogWriterTest, StatusStringHasNoUpperBound) {
+    line(0x1001, "C:\\src\\big.cpp", 100000, kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN100000,big.cpp\nS" + std::string(99999, '0') +
+                  "3\n",
+              write_log());
+}
+
+// Functions entered out of order, as several modules report them.
+void add_function_example(LogWriterTest& test) {
+    test.function(0x1600, "dup");
+    test.function(0x1400, "second");
+    test.function(0x1700, "dup");
+    test.function(0x1200, "first");
+    test.line(0x1100, "C:\\src\\f.cpp", 1, kHit);     // below every function: the lowest
+    test.line(0x1200, "C:\\src\\f.cpp", 2, kHit);     // at exactly its address
+    test.line(0x13FF, "C:\\src\\f.cpp", 3, kPlanted); // one byte before the next
+    test.line(0x1400, "C:\\src\\f.cpp", 4, kHit);
+    test.line(0x1600, "C:\\src\\f.cpp", 6, kHit);
+    test.line(0x1700, "C:\\src\\f.cpp", 7, kHit); // same name, another function
+    test.line(0x1710, "C:\\src\\f.cpp", 8, kPlanted);
+    test.line(0x1720, "C:\\src\\g.cpp", 2, kHit); // the function that ended the last block
+}
+
+std::vector<CodeAddress> function_addresses(const FunctionList& functions) {
+    std::vector<CodeAddress> addresses;
+    for (const FunctionEntry& entry : functions)
+        addresses.push_back(entry.address);
+    return addresses;
+}
+
+TEST_F(LogWriterTest, FunctionRecordsNameTheOwnerOfEachRunOfLines) {
+    database.function_names = true;
+    add_function_example(*this);
+    EXPECT_EQ(std::string(kHeader) +
+                  "DC:\\src\\\nN8,f.cpp\nF0,first\nF3,second\nF5,dup\nF6,dup\nS33130331\n"
+                  "DC:\\src\\\nN2,g.cpp\nF1,dup\nS03\n",
+              write_log());
+    EXPECT_TRUE(result);
+    EXPECT_EQ((std::vector<CodeAddress>{0x1200, 0x1400, 0x1600, 0x1700}),
+              function_addresses(database.functions));
+}
+
+TEST_F(LogWriterTest, NoFunctionRecordsWithoutTheOptionButTheListIsSorted) {
+    add_function_example(*this);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN8,f.cpp\nS33130331\n" +
+                  "DC:\\src\\\nN2,g.cpp\nS03\n",
+              write_log());
+    EXPECT_EQ((std::vector<CodeAddress>{0x1200, 0x1400, 0x1600, 0x1700}),
+              function_addresses(database.functions));
+}
+
+TEST_F(LogWriterTest, NoFunctionRecordsWhenNoFunctionIsKnown) {
+    database.function_names = true;
+    line(0x1001, "C:\\src\\a.cpp", 1, kHit);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN1,a.cpp\nS3\n", write_log());
+    EXPECT_TRUE(result);
+}
+
+// One file named in two spellings by two modules: one block under the spelling that sorts
+// first byte-wise, each line once, reached if either spelling's entry was hit.
+void check_two_spellings(LogWriterTest& test, const char* a, const char* b) {
+    test.database.function_names = true;
+    test.function(0x1000, "merged");
+    test.line(0x1001, "C:\\src\\l.cpp", 1, kHit);
+    test.line(0x1002, a, 2, kPlanted);
+    test.line(0x1003, b, 2, kHit); // the same line from the other spelling, hit
+    test.line(0x1004, b, 3, kPlanted);
+    test.line(0x1005, a, 5, kHit);
+    test.line(0x1006, b, 5, kPlanted);
+    test.line(0x1007, "c:\\src\\n.cpp", 1, kPlanted);
+    ASSERT_EQ((std::vector<CodeAddress>{0x1001, 0x1002, 0x1003, 0x1004, 0x1005, 0x1006, 0x1007}),
+              test.walk_order());
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN1,l.cpp\nF0,merged\nS3\n" +
+                  "DC:\\src\\\nN5,m.cpp\nF1,merged\nS03103\n" +
+                  "Dc:\\src\\\nN1,n.cpp\nF0,merged\nS1\n",
+              test.write_log());
+    EXPECT_TRUE(test.result);
+}
+
+TEST_F(LogWriterTest, TwoSpellingsMergeWhenTheWalkMeetsTheOtherSpellingFirst) {
+    check_two_spellings(*this, "c:/SRC/M.cpp", "C:\\src\\m.cpp");
+}
+
+TEST_F(LogWriterTest, TwoSpellingsMergeWhenTheWalkMeetsTheWrittenSpellingFirst) {
+    check_two_spellings(*this, "C:\\src\\m.cpp", "c:/SRC/M.cpp");
+}
+
+TEST_F(LogWriterTest, WriteFailureReportsOnceAndLeavesWhatWasWritten) {
+    // A stream opened for reading only: every write to it fails, as on a broken medium.
+    const std::string path = scratch.path() + "coverage_260314_001.log";
+    FILE* header = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, header);
+    std::fprintf(header, kLogHeaderFormat, "app.exe -x", 2026, 3, 14, 9, 26, 53);
+    std::fclose(header);
+    line(0x1001, "C:\\src\\a.cpp", 1, kHit);
+    line(0x1002, "C:\\src\\b.cpp", 1, kHit);
+    LogFile log;
+    log.path = path;
+    log.stream = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(nullptr, log.stream);
+    EXPECT_FALSE(write_coverage_log(database, log));
+    std::fclose(log.stream);
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.notices());
+    EXPECT_EQ(kHeader, read_file(path));
+}
+
+} // namespace
