@@ -338,4 +338,142 @@ TEST_F(LogWriterTest, WriteFailureReportsOnceAndLeavesWhatWasWritten) {
     EXPECT_EQ(kHeader, read_file(path));
 }
 
+TEST_F(LogWriterTest, FullDeviceFailsTheWrite) {
+    // Under Wine, Z: is the Unix root, and /dev/full refuses every byte with "no space left".
+    // The formatted write still counts its characters: only the stream's error shows the loss.
+    LogFile log;
+    log.path = "Z:\\dev\\full";
+    log.stream = std::fopen(log.path.c_str(), "wb");
+    ASSERT_NE(nullptr, log.stream) << "no full device here";
+    line(0x1001, "C:\\src\\a.cpp", 1, kHit);
+    line(0x1002, "C:\\src\\b.cpp", 1, kHit);
+    EXPECT_FALSE(write_coverage_log(database, log));
+    std::fclose(log.stream);
+    EXPECT_EQ(expected_notices({MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED}), window.notices());
+}
+
+// A cancel flag that counts its reads and turns to 1 at a chosen one. The flag's page is kept
+// inaccessible: each read faults, the handler opens the page with the flag's value for that read
+// and single-steps the reading instruction, then closes the page again. So the test sees the
+// writer's own reads of the flag, in order, without any change to the writer.
+class CountedCancelFlag {
+  public:
+    explicit CountedCancelFlag(unsigned cancel_at) : cancel_at_(cancel_at) {
+        page_ = static_cast<char*>(
+            VirtualAlloc(nullptr, kPageSize, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+        instance_ = this;
+        handler_ = AddVectoredExceptionHandler(1, on_exception);
+        protect(PAGE_NOACCESS);
+    }
+    ~CountedCancelFlag() {
+        protect(PAGE_READWRITE);
+        RemoveVectoredExceptionHandler(handler_);
+        instance_ = nullptr;
+        VirtualFree(page_, 0, MEM_RELEASE);
+    }
+    volatile LONG* flag() const { return reinterpret_cast<volatile LONG*>(page_); }
+    unsigned reads() const { return reads_; }
+
+  private:
+    static constexpr SIZE_T kPageSize = 4096;
+    static constexpr DWORD kTrapFlag = 0x100;
+
+    void protect(DWORD protection) {
+        DWORD old = 0;
+        VirtualProtect(page_, kPageSize, protection, &old);
+    }
+
+    static LONG CALLBACK on_exception(EXCEPTION_POINTERS* pointers) {
+        CountedCancelFlag* self = instance_;
+        const EXCEPTION_RECORD* record = pointers->ExceptionRecord;
+        if (self == nullptr)
+            return EXCEPTION_CONTINUE_SEARCH;
+        if (record->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && record->NumberParameters >= 2 &&
+            record->ExceptionInformation[1] >= reinterpret_cast<ULONG_PTR>(self->page_) &&
+            record->ExceptionInformation[1] <
+                reinterpret_cast<ULONG_PTR>(self->page_) + kPageSize) {
+            ++self->reads_;
+            self->protect(PAGE_READWRITE);
+            *self->flag() = self->reads_ >= self->cancel_at_ ? 1 : 0;
+            self->stepping_ = true;
+            pointers->ContextRecord->EFlags |= kTrapFlag;
+            return EXCEPTION_CONTINUE_EXECUTION;
+        }
+        if (record->ExceptionCode == EXCEPTION_SINGLE_STEP && self->stepping_) {
+            self->stepping_ = false;
+            self->protect(PAGE_NOACCESS);
+            pointers->ContextRecord->EFlags &= ~kTrapFlag;
+            return EXCEPTION_CONTINUE_EXECUTION;
+        }
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+
+    static CountedCancelFlag* instance_;
+    unsigned cancel_at_;
+    unsigned reads_ = 0;
+    bool stepping_ = false;
+    char* page_;
+    PVOID handler_;
+};
+CountedCancelFlag* CountedCancelFlag::instance_ = nullptr;
+
+// Three entries and three functions out of order: the writer reads the flag once before it
+// starts, once before each entry and once after sorting the functions, five reads in all.
+struct CancelTest : LogWriterTest {
+    void fill() {
+        database.function_names = true;
+        function(0x1300, "c");
+        function(0x1100, "a");
+        function(0x1200, "b");
+        line(0x1101, "C:\\src\\a.cpp", 1, kHit);
+        line(0x1201, "C:\\src\\a.cpp", 2, kPlanted);
+        line(0x1301, "C:\\src\\a.cpp", 3, kHit);
+    }
+    // Writes the log with the flag turning to 1 at the given read; returns the reads made.
+    unsigned write_cancelled_at(unsigned read) {
+        fill();
+        CountedCancelFlag counted(read);
+        database.cancel_flag = counted.flag();
+        log_text = write_log();
+        return counted.reads();
+    }
+    std::string log_text;
+};
+
+// A cancel seen at the given read: false, no record after the header, no further read; the
+// start message only once the writer began, the functions sorted only once it sorted them.
+void expect_cancelled_at(CancelTest& test, unsigned read, bool begun, bool sorted) {
+    SCOPED_TRACE(read);
+    test.database.functions.clear();
+    EXPECT_EQ(read, test.write_cancelled_at(read));
+    EXPECT_FALSE(test.result);
+    EXPECT_EQ(kHeader, test.log_text);
+    EXPECT_EQ(test.expected_notices(begun ? std::vector<unsigned>{MSG_LOG_BODY_BEGINS}
+                                          : std::vector<unsigned>{}),
+              test.window.notices());
+    const std::vector<CodeAddress> order = sorted
+                                               ? std::vector<CodeAddress>{0x1100, 0x1200, 0x1300}
+                                               : std::vector<CodeAddress>{0x1300, 0x1100, 0x1200};
+    EXPECT_EQ(order, function_addresses(test.database.functions));
+}
+
+TEST_F(CancelTest, BeforeTheStartNothingIsReportedOrWritten) {
+    expect_cancelled_at(*this, 1, false, false);
+}
+
+TEST_F(CancelTest, DuringTheWalkAtItsFirstAndLastEntry) {
+    expect_cancelled_at(*this, 2, true, false);
+    expect_cancelled_at(*this, 4, true, false);
+}
+
+TEST_F(CancelTest, AfterTheSortTheFunctionsAreSortedButNothingIsWritten) {
+    expect_cancelled_at(*this, 5, true, true);
+}
+
+TEST_F(CancelTest, OnceWritingBeganTheFlagIsNoLongerRead) {
+    EXPECT_EQ(5u, write_cancelled_at(6));
+    EXPECT_TRUE(result);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN3,a.cpp\nF0,a\nF1,b\nF2,c\nS313\n", log_text);
+}
+
 } // namespace
