@@ -54,5 +54,9 @@ test-x64: build-x64 wineprefix
 demo: build-x64 wineprefix
 	@bash scripts/demo.sh $(X64)
 
+# Heavy (tens of minutes): timing runs against the native program; never part of `make test`.
+bench: build-x64 wineprefix
+	python3 bench/run.py $(X64)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -9,6 +9,7 @@ packages=(
   libsparsehash-dev googletest libgtest-dev
   clang lld
   g++ lcov libxml2-utils
+  python3
 )
 missing=()
 for p in "${packages[@]}"; do
