@@ -6,7 +6,7 @@ usage: gen.py SCENARIO SIZE OUTDIR
   hot  SIZE = lines of the hot function; a few hundred lines run hundreds of millions of times
   wide SIZE = source lines in all, spread over 100 files, each run once
   big  SIZE = source lines in all, spread over 20 DLLs, 1% of them run
-  dlls SIZE = DLLs loaded one after another, 1,000 lines each
+  dlls SIZE = DLLs loaded one after another, 1,000 lines each, of which only a small entry runs
 
 Every program runs nothing but main when its first argument is "none", so that the cost of
 planting can be told apart from the cost of hits.
@@ -96,16 +96,22 @@ def gen_big(size, out):
                        for f in range(functions))
         write(f"{out}/src/big{d:02d}.c", text)
         dlls.append(f"big{d:02d}")
-    decls = "".join(f"__declspec(dllimport) unsigned big{d % dll_count:02d}_{d // dll_count:03d}(unsigned);\n"
-                    for d in range(run_count))
-    calls = "".join(f"        v = big{d % dll_count:02d}_{d // dll_count:03d}(v);\n"
-                    for d in range(run_count))
+    # Every DLL is imported (the table names one function of each), so that all of them load;
+    # 1% of the functions run, spread over the DLLs.
+    runs = [(d % dll_count, d // dll_count) for d in range(run_count)]
+    named = sorted(set(runs) | {(d, 0) for d in range(dll_count)})
+    decls = "".join(f"__declspec(dllimport) unsigned big{d:02d}_{f:03d}(unsigned);\n"
+                    for d, f in named)
+    table = ", ".join(f"big{d:02d}_{f:03d}" for d in range(dll_count) for f in [0])
+    calls = "".join(f"        v = big{d:02d}_{f:03d}(v);\n" for d, f in runs)
     write(f"{out}/src/main.c", MAIN_HEAD + decls + f"""
+unsigned (*volatile imported[])(unsigned) = {{{table}}};
+
 int main(int argc, char** argv) {{
 {FIRST_LINE_STAMP}    unsigned v = 1u;
     if (!(argc > 1 && strcmp(argv[1], "none") == 0)) {{
 {calls}    }}
-    printf("%u\\n", v);
+    printf("%u %p\\n", v, (void*)imported[0]);
     return 0;
 }}
 """)
@@ -113,9 +119,15 @@ int main(int argc, char** argv) {{
 
 
 def gen_dlls(size, out):
+    # Each DLL holds 1,000 lines, of which only its small entry runs: the figures are about
+    # loading and scanning DLLs one after another, not about hits.
     dlls = []
     for d in range(size):
-        write(f"{out}/src/plug{d:03d}.c", function("plugin_entry", 997, d, export=True))
+        write(f"{out}/src/plug{d:03d}.c", function(f"plugin_body", 992, d, export=True) + """
+__declspec(dllexport) unsigned plugin_entry(unsigned v) {
+    return v + 1u;
+}
+""")
         dlls.append(f"plug{d:03d}")
     write(f"{out}/src/main.c", MAIN_HEAD + f"""
 typedef unsigned (*entry_fn)(unsigned);
