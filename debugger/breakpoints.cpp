@@ -243,6 +243,8 @@ bool plant_breakpoints(CoverageDatabase& database) {
                                           BreakpointState::unplanted;
                                }),
                 queue.end());
+    if (queue.empty())
+        std::vector<CodeAddress>().swap(queue); // its peak size is not kept for the whole run
     return completed && !pass.lost_lines();
 }
 

@@ -159,8 +159,10 @@ bool TargetDebugger::scan_image(HANDLE image_file, CodeAddress base) {
     record.base = base;
     record.end = base + 1;
     bool result = scan_module(database, image_file, base, &record);
-    if (!record.addresses.empty())
+    if (!record.addresses.empty()) {
+        record.addresses.shrink_to_fit(); // kept for the whole run: no slack per line
         modules_[base] = std::move(record);
+    }
     return result;
 }
 

@@ -5,10 +5,15 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <thread>
+#include <vector>
 
+#include "app/messages.h"
 #include "debugger/target_debugger.h"
 #include "tests/debugger/debuggee.h"
+#include "tests/support/process.h"
 
 namespace {
 
@@ -75,6 +80,14 @@ TEST(TargetDebugger, AnUnloadedDllKeepsItsHitsAndRetiresTheRest) {
     EXPECT_EQ(run.debugger.modules().size(), 1u);
 }
 
+TEST(TargetDebugger, ADllLoadedAgainKeepsItsEarlierHitsAndPlantsTheRetiredLines) {
+    DebugRun run("reload");
+    ASSERT_TRUE(run.debugger.run());
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_twice"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee_dll.c", "dll_unused"), BreakpointState::hit);
+    EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
+}
+
 TEST(TargetDebugger, CancelFromAnotherThreadEndsTheRunAndTheTarget) {
     DebugRun run("wait");
     using Clock = std::chrono::steady_clock;
@@ -102,4 +115,55 @@ TEST(TargetDebugger, AMissingExecutableFailsTheRunWithoutASymbolHandler) {
     EXPECT_FALSE(debugger.run());
     EXPECT_EQ(database.process, nullptr);
     EXPECT_TRUE(database.breakpoints.empty());
+}
+
+namespace {
+
+std::string catalogue_text(HMODULE catalogue, unsigned id, const char* argument = "") {
+    char format[1024] = "", text[2048] = "";
+    LoadStringA(catalogue, id, format, sizeof(format));
+    std::snprintf(text, sizeof(text), format, argument);
+    return text;
+}
+
+} // namespace
+
+TEST(TargetDebugger, AFrontEndWindowReceivesTheRunsMessagesWithTheImageNames) {
+    HMODULE catalogue = LoadLibraryExA("res-en.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(catalogue, nullptr);
+    set_message_module(catalogue);
+    HWND window =
+        CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+
+    volatile LONG cancel = 0;
+    std::string command = debuggee_command("lines");
+    CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false, window,
+                              &cancel);
+    TargetDebugger debugger(database, window, &cancel);
+    ASSERT_TRUE(debugger.run());
+
+    std::vector<std::string> texts;
+    MSG message;
+    while (PeekMessageA(&message, window, WM_ZERKA_TEXT, WM_ZERKA_TEXT, PM_REMOVE)) {
+        char* block = reinterpret_cast<char*>(message.lParam);
+        texts.emplace_back(block);
+        std::free(block);
+    }
+    DestroyWindow(window);
+    set_message_module(nullptr);
+
+    ASSERT_GE(texts.size(), 3u);
+    EXPECT_EQ(texts.front(), catalogue_text(catalogue, MSG_TARGET_STARTING, command.c_str()));
+    EXPECT_EQ(texts.back(), catalogue_text(catalogue, MSG_TARGET_EXITED));
+    // The program's own image is named by its full path, though Wine's symbol handler leaves
+    // the loaded image's name empty for an image given by its file handle.
+    std::string image = bin_dir() + "debuggee.exe";
+    EXPECT_EQ(_stricmp(texts[1].c_str(),
+                       catalogue_text(catalogue, MSG_MODULE_LINES_READ, image.c_str()).c_str()),
+              0)
+        << texts[1];
+    for (const std::string& text : texts)
+        EXPECT_NE(text, catalogue_text(catalogue, MSG_MODULE_LINES_READ, "")) << "an empty name";
+    FreeLibrary(catalogue);
 }

@@ -67,6 +67,19 @@ static int run_dll(void) {
     return result == 42 ? 4 : 21;
 }
 
+/* The DLL again after its unload: the line that ran before and one that runs only now. */
+static int run_reload(void) {
+    if (run_dll() != 4)
+        return 22;
+    HMODULE dll = LoadLibraryA("debuggee_dll.dll");
+    if (dll == NULL)
+        return 23;
+    DllFunction unused = (DllFunction)GetProcAddress(dll, "dll_unused");
+    int result = unused(8);
+    FreeLibrary(dll);
+    return result == 7 ? 7 : 24;
+}
+
 static int run_wait(void) {
     Sleep(INFINITE);
     return 6;
@@ -80,6 +93,8 @@ int main(int argc, char** argv) {
         return run_native_break();
     if (strcmp(mode, "dll") == 0)
         return run_dll();
+    if (strcmp(mode, "reload") == 0)
+        return run_reload();
     if (strcmp(mode, "wait") == 0)
         return run_wait();
     return run_lines();

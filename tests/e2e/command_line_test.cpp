@@ -1,0 +1,308 @@
+// The real zerkacmd.exe under Wine on the real targets, PDB and DWARF alike: the log it writes
+// line by line against the markers in the targets' sources, and the messages it prints.
+#include "resources/message_ids.h"
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/process.h"
+#include "tests/support/scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+#include "coverage/path_fold.h"
+
+namespace {
+
+std::string time_text(const SYSTEMTIME& t) {
+    char text[32];
+    std::snprintf(text, sizeof(text), "%04d/%02d/%02d %02d:%02d:%02d", t.wYear, t.wMonth, t.wDay,
+                  t.wHour, t.wMinute, t.wSecond);
+    return text;
+}
+
+bool folded_prefix(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (fold_path_char(text[i]) != fold_path_char(prefix[i]))
+            return false;
+    return true;
+}
+
+bool ends_with_folded(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && folded_prefix(text.substr(text.size() - end.size()), end);
+}
+
+// The one log of a run in a fresh folder: named for today with counter 001, header right,
+// grammar right, every block well formed and in path order.
+void expect_sound_log(const ToolRun& run, const std::string& folder, const std::string& command,
+                      CoverageLog& log) {
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.timed_out) << run.output;
+    EXPECT_EQ(run.exit_code, 0u) << run.output;
+    std::vector<std::string> logs = log_files(folder);
+    ASSERT_EQ(logs.size(), 1u) << run.output;
+    char first_name[40];
+    std::snprintf(first_name, sizeof(first_name), "coverage_%02d%02d%02d_001.log",
+                  run.before.wYear % 100, run.before.wMonth, run.before.wDay);
+    EXPECT_EQ(logs[0], first_name);
+
+    std::string problem = parse_log(read_file(folder + logs[0]), log);
+    ASSERT_EQ(problem, "");
+    EXPECT_EQ(log.command, command);
+    // The time the run began: between the moments before and after the tool ran.
+    EXPECT_GE(log.time, time_text(run.before));
+    EXPECT_LE(log.time, time_text(run.after));
+    ASSERT_EQ(log.time.size(), 19u);
+
+    for (size_t i = 0; i < log.blocks.size(); ++i) {
+        const FileBlock& block = log.blocks[i];
+        EXPECT_EQ(block.count, static_cast<int>(block.status.size())) << block.path();
+        EXPECT_EQ(block.status.find_first_not_of("013"), std::string::npos) << block.path();
+        ASSERT_FALSE(block.status.empty()) << block.path();
+        EXPECT_NE(block.status.back(), '0') << block.path();
+        EXPECT_TRUE(block.name.find_first_of("\\/") == std::string::npos) << block.name;
+        if (i > 0) {
+            EXPECT_LT(compare_paths(log.blocks[i - 1].path().c_str(), block.path().c_str()), 0)
+                << log.blocks[i - 1].path() << " before " << block.path();
+        }
+    }
+
+    // With notify window null, the run's last line is the log's announcement.
+    Catalogue catalogue;
+    ASSERT_TRUE(catalogue.loaded());
+    std::vector<Message> messages = catalogue.classify_output(run.output);
+    std::vector<unsigned> ids = message_ids(messages);
+    ASSERT_FALSE(ids.empty()) << run.output;
+    EXPECT_EQ(ids.back(), static_cast<unsigned>(MSG_LOG_CLOSED)) << run.output;
+    for (const Message& message : messages)
+        if (message.id == MSG_LOG_CLOSED) {
+            EXPECT_EQ(message.arguments, std::vector<std::string>{".\\" + logs[0]});
+        }
+}
+
+// F records: ascending, each at a line with code, the first at the block's first line with code.
+void expect_sound_functions(const FileBlock& block) {
+    ASSERT_FALSE(block.functions.empty()) << block.path();
+    EXPECT_EQ(block.functions.front().first, static_cast<int>(block.status.find_first_not_of('0')))
+        << block.path();
+    for (size_t i = 0; i < block.functions.size(); ++i) {
+        int index = block.functions[i].first;
+        ASSERT_LT(index, block.count) << block.path();
+        EXPECT_NE(block.status[index], '0') << block.path() << " F" << index;
+        if (i > 0) {
+            EXPECT_LT(block.functions[i - 1].first, index) << block.path();
+        }
+    }
+}
+
+// The function records name each C function at the line of its opening (index = line - 1).
+void expect_function_at(const FileBlock& block, const std::string& relative,
+                        const std::string& name, const std::string& signature) {
+    int line = find_line(target_source(relative), signature);
+    ASSERT_GT(line, 0) << signature;
+    bool found = false;
+    for (const auto& [index, function] : block.functions)
+        found = found || (index == line - 1 && function == name);
+    EXPECT_TRUE(found) << relative << ": no F" << line - 1 << "," << name;
+}
+
+const std::vector<std::string> kCalcSources = {"calc/main.c", "calc/util/text.c", "dlls/linked.c",
+                                               "dlls/plugin.c"};
+
+// calc.exe sum 2 3 4 under the tool with -s: the executable, a DLL linked at start and a DLL
+// loaded and freed at run time, sources in two folders.
+void check_calc(const std::string& form, bool use_work_folder, bool functions,
+                bool check_image_names = false) {
+    ScratchDir scratch;
+    std::string command =
+        use_work_folder ? "calc.exe sum 2 3 4" : target_dir(form) + "calc.exe sum 2 3 4";
+    std::string options = "-s " + target_sources() + (functions ? " -f" : "");
+    if (use_work_folder)
+        options += " -w " + target_dir(form);
+    ToolRun run = run_tool(options + " " + command, scratch.path());
+
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    // The target behaves as it does alone.
+    EXPECT_NE(run.output.find("sum = 18"), std::string::npos) << run.output;
+
+    // Only the target's own files, each once: -s holds back Wine's and the runtime's.
+    std::set<std::string> expected;
+    for (const std::string& relative : kCalcSources) {
+        EXPECT_EQ(check_markers(log, relative), "");
+        expected.insert(target_source(relative));
+    }
+    EXPECT_EQ(log.blocks.size(), kCalcSources.size());
+    for (const FileBlock& block : log.blocks) // only the target's own files
+        EXPECT_TRUE(folded_prefix(block.path(), target_sources() + "\\")) << block.path();
+
+    for (const FileBlock& block : log.blocks) {
+        if (functions)
+            expect_sound_functions(block);
+        else
+            EXPECT_TRUE(block.functions.empty()) << block.path();
+    }
+    if (functions) {
+        if (const FileBlock* text = find_block(log, "calc/util/text.c")) {
+            expect_function_at(*text, "calc/util/text.c", "parse_number", "int parse_number(");
+            expect_function_at(*text, "calc/util/text.c", "max_of", "int max_of(");
+            expect_function_at(*text, "calc/util/text.c", "print_result", "void print_result(");
+        }
+        if (const FileBlock* main_c = find_block(log, "calc/main.c")) {
+            expect_function_at(*main_c, "calc/main.c", "run_plugin", "static int run_plugin(");
+            expect_function_at(*main_c, "calc/main.c", "main", "int main(");
+        }
+        if (const FileBlock* plugin = find_block(log, "dlls/plugin.c"))
+            expect_function_at(*plugin, "dlls/plugin.c", "plugin_half",
+                               "__declspec(dllexport) int plugin_half(");
+    }
+
+    // Messages in their order: the start, the modules with lines, the exit, the log.
+    Catalogue catalogue;
+    std::vector<Message> messages = catalogue.classify_output(run.output);
+    std::vector<unsigned> ids = message_ids(messages);
+    ASSERT_GE(ids.size(), 6u) << run.output;
+    EXPECT_EQ(ids.front(), static_cast<unsigned>(MSG_TARGET_STARTING));
+    std::vector<unsigned> tail(ids.end() - 3, ids.end());
+    EXPECT_EQ(tail, (std::vector<unsigned>{MSG_TARGET_EXITED, MSG_LOG_BODY_BEGINS, MSG_LOG_CLOSED}))
+        << run.output;
+    for (size_t i = 1; i + 3 < ids.size(); ++i)
+        EXPECT_EQ(ids[i], static_cast<unsigned>(MSG_MODULE_LINES_READ)) << run.output;
+    for (const Message& message : messages) {
+        if (message.id == MSG_TARGET_STARTING) {
+            EXPECT_EQ(message.arguments, std::vector<std::string>{command});
+        }
+    }
+    if (!check_image_names)
+        return;
+    // Each of the target's own images is announced by name, the executable first.
+    std::vector<std::string> images;
+    for (const Message& message : messages)
+        if (message.id == MSG_MODULE_LINES_READ && message.arguments.size() == 1)
+            for (const char* name : {"calc.exe", "linked.dll", "plugin.dll"})
+                if (ends_with_folded(message.arguments[0], std::string("\\") + name))
+                    images.push_back(name);
+    EXPECT_EQ(images.size(), 3u) << run.output;
+    if (!images.empty()) {
+        EXPECT_EQ(images.front(), "calc.exe");
+    }
+}
+
+} // namespace
+
+TEST(CommandLine, CalcPdbWithWorkFolder) {
+    check_calc("pdb", true, false, true);
+}
+
+TEST(CommandLine, CalcDwarfByFullPath) {
+    check_calc("dwarf", false, false);
+}
+
+TEST(CommandLine, CalcPdbWithFunctionNames) {
+    check_calc("pdb", false, true);
+}
+
+TEST(CommandLine, CalcDwarfWithFunctionNames) {
+    check_calc("dwarf", true, true);
+}
+
+// C++ with -e: every file block names a file that exists.
+TEST(CommandLine, CppExistingFilesOnly) {
+    for (const std::string form : {"pdb", "dwarf"}) {
+        SCOPED_TRACE(form);
+        ScratchDir scratch;
+        std::string command = target_dir(form) + "shapes.exe";
+        ToolRun run = run_tool("-e " + command, scratch.path());
+        CoverageLog log;
+        expect_sound_log(run, scratch.path(), command, log);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        EXPECT_NE(run.output.find("largest 4.0"), std::string::npos) << run.output;
+        EXPECT_EQ(check_markers(log, "cpp/shapes.cpp"), "");
+        for (const FileBlock& block : log.blocks)
+            EXPECT_NE(GetFileAttributesA(block.path().c_str()), INVALID_FILE_ATTRIBUTES)
+                << block.path();
+        Catalogue catalogue;
+        EXPECT_EQ(count_id(catalogue.classify_output(run.output), MSG_TARGET_ERROR_EXCEPTION), 0u)
+            << run.output;
+    }
+}
+
+// A command that names nothing that exists: the launch fails, no log, no announcement.
+TEST(CommandLine, MissingExecutable) {
+    ScratchDir scratch;
+    ToolRun run = run_tool("-s " + target_sources() + " no_such_program.exe -x", scratch.path());
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exit_code, 0u);
+    Catalogue catalogue;
+    std::vector<Message> messages = catalogue.classify_output(run.output);
+    EXPECT_EQ(message_ids(messages),
+              (std::vector<unsigned>{MSG_TARGET_STARTING, MSG_LAUNCH_FAILED}))
+        << run.output;
+    EXPECT_TRUE(log_files(scratch.path()).empty());
+}
+
+// The log counter takes the first free number: a gap is filled, existing logs are kept.
+TEST(CommandLine, LogCounterFillsGap) {
+    ScratchDir scratch;
+    std::string prefix = log_name_prefix_today();
+    {
+        FILE* kept = std::fopen((scratch.path() + prefix + "002.log").c_str(), "wb");
+        ASSERT_NE(kept, nullptr);
+        std::fputs("kept", kept);
+        std::fclose(kept);
+    }
+    std::string arguments = "-s " + target_sources() + " -w " + target_dir("dwarf") + " events.exe";
+    ToolRun first = run_tool(arguments, scratch.path());
+    ToolRun second = run_tool(arguments, scratch.path());
+    ASSERT_TRUE(first.started && second.started);
+    EXPECT_EQ(
+        log_files(scratch.path()),
+        (std::vector<std::string>{prefix + "001.log", prefix + "002.log", prefix + "003.log"}))
+        << first.output << second.output;
+    EXPECT_EQ(read_file(scratch.path() + prefix + "002.log"), "kept");
+    for (const char* name : {"001.log", "003.log"}) {
+        CoverageLog log;
+        EXPECT_EQ(parse_log(read_file(scratch.path() + prefix + name), log), "") << name;
+        EXPECT_EQ(log.command, "events.exe");
+        EXPECT_EQ(check_markers(log, "events/events.c"), "") << name;
+    }
+}
+
+// An access violation that the target does not handle: reported at the first and the second
+// delivery; the target dies of it, and its exit still ends the run with a log.
+TEST(CommandLine, UnhandledExceptionStillLogs) {
+    ScratchDir scratch;
+    std::string command = target_dir("pdb") + "events.exe crash";
+    ToolRun run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    Catalogue catalogue;
+    std::vector<Message> messages = catalogue.classify_output(run.output);
+    EXPECT_EQ(count_id(messages, MSG_TARGET_ERROR_EXCEPTION), 2u) << run.output;
+    EXPECT_EQ(count_id(messages, MSG_TARGET_EXITED), 1u) << run.output;
+    EXPECT_EQ(check_markers(log, "events/events.c"), "");
+}
+
+// An error-severity exception that the target handles itself: one delivery, one report, and the
+// target runs on to its end.
+TEST(CommandLine, HandledExceptionReportedOnce) {
+    ScratchDir scratch;
+    std::string command = target_dir("dwarf") + "events.exe handled";
+    ToolRun run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    EXPECT_NE(run.output.find("handled"), std::string::npos) << run.output;
+    Catalogue catalogue;
+    EXPECT_EQ(count_id(catalogue.classify_output(run.output), MSG_TARGET_ERROR_EXCEPTION), 1u)
+        << run.output;
+    EXPECT_EQ(check_markers(log, "events/events.c"), "");
+}
