@@ -54,5 +54,10 @@ test-x64: build-x64 wineprefix
 demo: build-x64 wineprefix
 	@bash scripts/demo.sh $(X64)
 
+# Heavy (tens of minutes): timing runs against the native program; never part of `make test`.
+# BENCH_ARGS narrows a run, e.g. BENCH_ARGS="--reduced" or "--quick --only wide".
+bench: build-x64 wineprefix
+	python3 bench/run.py $(X64) $(BENCH_ARGS)
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

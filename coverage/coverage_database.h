@@ -32,8 +32,20 @@ struct BreakpointEntry {
     BreakpointState state;
 };
 
+// The table keeps the low bits of the hash. Images load at 64 KiB-aligned bases and DLLs built
+// alike share their layout, so the address itself would pile the lines of every such image
+// into the same buckets, and each DLL's scan would slow with the DLLs before it; the bits are
+// mixed first (the 64-bit finaliser of MurmurHash3).
 struct CodeAddressHash {
-    std::size_t operator()(CodeAddress address) const { return static_cast<std::size_t>(address); }
+    std::size_t operator()(CodeAddress address) const {
+        std::uint64_t mixed = static_cast<std::uint64_t>(address);
+        mixed ^= mixed >> 33;
+        mixed *= 0xff51afd7ed558ccdULL;
+        mixed ^= mixed >> 33;
+        mixed *= 0xc4ceb9fe1a85ec53ULL;
+        mixed ^= mixed >> 33;
+        return static_cast<std::size_t>(mixed);
+    }
 };
 using BreakpointTable = google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
 

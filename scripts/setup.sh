@@ -10,6 +10,7 @@ packages=(
   clang lld
   g++ lcov libxml2-utils
   chromium
+  python3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,150 @@
+// Heap bytes per instrumented line of the tool's own structures, measured on the real code
+// paths: the line callback of the scan fills the database as dbghelp would, the planting pass
+// plants into a code buffer of this very process, a share of the lines is hit, and the log is
+// written. Every heap block is counted; the peak of live bytes divided by the lines is the
+// figure. dbghelp's own memory and Wine's are not part of it (the timing runs show those).
+//
+// usage: memory_probe.exe LINES FILES [LEVER...]
+//   load80   the breakpoint table grows at 80% occupancy instead of the library's 50%
+//   reserve  the table is sized for all lines before the scan, as a counting pass would allow
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <malloc.h>
+#include <string>
+
+#include "coverage/coverage_database.h"
+#include "coverage/symbol_scan.h"
+#include "debugger/breakpoints.h"
+#include "log/log_file.h"
+#include "log/log_writer.h"
+
+namespace {
+
+std::size_t live_bytes = 0;
+std::size_t peak_bytes = 0;
+
+void grew(std::size_t size) {
+    live_bytes += size;
+    if (live_bytes > peak_bytes)
+        peak_bytes = live_bytes;
+}
+
+} // namespace
+
+// Linked with --wrap for malloc, realloc and free, so that every block counts: operator new
+// and the hash tables' own allocator both end in malloc.
+extern "C" {
+void* __real_malloc(std::size_t size);
+void* __real_realloc(void* pointer, std::size_t size);
+void __real_free(void* pointer);
+
+void* __wrap_malloc(std::size_t size) {
+    void* block = __real_malloc(size);
+    if (block != nullptr)
+        grew(_msize(block));
+    return block;
+}
+
+void* __wrap_realloc(void* pointer, std::size_t size) {
+    std::size_t old = pointer != nullptr ? _msize(pointer) : 0;
+    void* block = __real_realloc(pointer, size);
+    if (block != nullptr) {
+        live_bytes -= old;
+        grew(_msize(block));
+    }
+    return block;
+}
+
+void __wrap_free(void* pointer) {
+    if (pointer != nullptr)
+        live_bytes -= _msize(pointer);
+    __real_free(pointer);
+}
+}
+
+// The peak of one stage, in bytes per line above the start, and its live bytes at its end.
+void stage(const char* name, std::size_t base, unsigned long lines) {
+    std::printf("%s: peak %.1f, left %.1f bytes per line\n", name,
+                static_cast<double>(peak_bytes - base) / static_cast<double>(lines),
+                static_cast<double>(live_bytes - base) / static_cast<double>(lines));
+}
+
+int main(int argc, char** argv) {
+    if (argc < 3)
+        return 2;
+    const unsigned long lines = std::strtoul(argv[1], nullptr, 10);
+    const unsigned long files = std::strtoul(argv[2], nullptr, 10);
+    // One code byte per line start, spaced like short statements of an -O0 build.
+    const SIZE_T stride = 6;
+    auto* code = static_cast<unsigned char*>(
+        VirtualAlloc(nullptr, lines * stride + 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    if (code == nullptr)
+        return 3;
+    for (SIZE_T i = 0; i < lines * stride; ++i)
+        code[i] = 0x90;
+
+    volatile LONG cancel = 0;
+    const char* folder = "Z:\\src\\";
+    std::size_t before = live_bytes;
+    std::size_t peak_before = peak_bytes;
+    peak_bytes = live_bytes;
+    {
+        CoverageDatabase database("probe.exe", "", folder, false, false, false, nullptr, &cancel);
+        database.process = GetCurrentProcess();
+        for (int i = 3; i < argc; ++i) {
+            if (std::strcmp(argv[i], "load80") == 0)
+                database.breakpoints.set_resizing_parameters(0.0f, 0.8f);
+            else if (std::strcmp(argv[i], "reserve") == 0)
+                database.breakpoints.resize(lines);
+        }
+        ModuleRecord module;
+        LineScanContext context{database, database.source_files, false, folder, &module};
+        char name[64];
+        SRCCODEINFO info{};
+        info.SizeOfStruct = sizeof(info);
+        const unsigned long per_file = (lines + files - 1) / files;
+        for (unsigned long i = 0; i < lines; ++i) {
+            std::snprintf(name, sizeof(name), "Z:\\src\\file%03lu.c", i / per_file);
+            std::snprintf(info.FileName, sizeof(info.FileName), "%s", name);
+            info.LineNumber = static_cast<DWORD>(i % per_file + 1);
+            info.Address = reinterpret_cast<DWORD64>(code + i * stride);
+            on_source_line(&info, &context);
+        }
+        stage("scan", before, lines);
+        module.addresses.shrink_to_fit(); // as the debugger keeps it for the whole run
+        if (!plant_breakpoints(database))
+            return 4;
+        stage("scan and planting", before, lines);
+        // A hit on every hundredth line: the restore path, on this thread's own code buffer
+        // (the thread is not rewound: its instruction pointer is nowhere near the byte).
+        for (unsigned long i = 0; i < lines; i += 100)
+            handle_breakpoint_hit(database, GetCurrentThread(),
+                                  reinterpret_cast<CodeAddress>(code + i * stride));
+        char path[MAX_PATH];
+        char folder_path[MAX_PATH];
+        GetTempPathA(sizeof(folder_path), folder_path);
+        GetTempFileNameA(folder_path, "zmp", 0, path);
+        LogFile log;
+        log.path = path;
+        log.stream = std::fopen(path, "wb");
+        if (log.stream == nullptr)
+            return 5;
+        stage("scan, planting and hits", before, lines);
+        std::size_t peak_so_far = peak_bytes;
+        peak_bytes = live_bytes;
+        write_coverage_log(database, log);
+        stage("log writer (alone)", before, lines);
+        peak_bytes = std::max(peak_bytes, peak_so_far);
+        std::fclose(log.stream);
+        DeleteFileA(path);
+    }
+    std::size_t peak = peak_bytes - before;
+    std::printf("lines %lu files %lu peak %zu bytes per-line %.1f\n", lines, files, peak,
+                static_cast<double>(peak) / static_cast<double>(lines));
+    (void)peak_before;
+    return 0;
+}
