@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -117,14 +118,16 @@ TEST_F(LogWriterTest, OnlyAnObservedHitCountsAsReached) {
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN6,s.cpp\nS111113\n", write_log());
 }
 
-// Two addresses of line 4, one hit: the line is reached whichever the walk meets first.
+// Two addresses of line 4, one hit: the line is reached whichever the walk meets first. The
+// hit goes to the address that the table's walk meets first, or last, whatever the hash.
 void check_line_with_two_addresses(LogWriterTest& test, bool hit_met_first) {
-    test.line(0x1002, "C:\\src\\loop.cpp", 4, hit_met_first ? kPlanted : kHit);
-    test.line(0x1001, "C:\\src\\loop.cpp", 4, hit_met_first ? kHit : kPlanted);
+    test.line(0x1001, "C:\\src\\loop.cpp", 4, kPlanted);
+    test.line(0x1002, "C:\\src\\loop.cpp", 4, kPlanted);
     test.line(0x1010, "C:\\src\\loop.cpp", 2, kPlanted);
-    // The table hashes an address as itself into 32 buckets: 0x1001 is met before 0x1002.
-    ASSERT_EQ((std::vector<CodeAddress>{0x1001, 0x1002, 0x1010}), test.walk_order());
-    ASSERT_EQ(hit_met_first, test.database.breakpoints.begin()->second.state == kHit);
+    std::vector<CodeAddress> order = test.walk_order();
+    order.erase(std::remove(order.begin(), order.end(), CodeAddress{0x1010}), order.end());
+    ASSERT_EQ(2u, order.size());
+    test.database.breakpoints[hit_met_first ? order.front() : order.back()].state = kHit;
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN4,loop.cpp\nS0103\n", test.write_log());
     EXPECT_TRUE(test.result);
 }
@@ -141,10 +144,15 @@ TEST_F(LogWriterTest, LineWithSeveralAddressesTakesItsFunctionFromTheLowest) {
     database.function_names = true;
     function(0x1000, "low");
     function(0x1020, "high");
-    line(0x1024, "C:\\src\\loop.cpp", 5, kHit);
-    line(0x1008, "C:\\src\\loop.cpp", 5, kPlanted);
-    // 0x1024 sits in bucket 4 and 0x1008 in bucket 8: the walk meets the higher one first.
-    ASSERT_EQ((std::vector<CodeAddress>{0x1024, 0x1008}), walk_order());
+    // A pair of addresses of line 5, one in each function, that the walk meets higher first.
+    bool higher_first = false;
+    for (CodeAddress low = 0x1008; low < 0x1020 && !higher_first; ++low) {
+        database.breakpoints.clear();
+        line(0x1024, "C:\\src\\loop.cpp", 5, kHit);
+        line(low, "C:\\src\\loop.cpp", 5, kPlanted);
+        higher_first = walk_order().front() == 0x1024;
+    }
+    ASSERT_TRUE(higher_first);
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN5,loop.cpp\nF4,low\nS00003\n", write_log());
 }
 
@@ -253,8 +261,8 @@ void check_two_spellings(LogWriterTest& test, const char* a, const char* b) {
     test.line(0x1005, a, 5, kHit);
     test.line(0x1006, b, 5, kPlanted);
     test.line(0x1007, "c:\\src\\n.cpp", 1, kPlanted);
-    ASSERT_EQ((std::vector<CodeAddress>{0x1001, 0x1002, 0x1003, 0x1004, 0x1005, 0x1006, 0x1007}),
-              test.walk_order());
+    // The two tests swap the spellings at the same addresses, so the walk meets each spelling
+    // first in one of them.
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN1,l.cpp\nF0,merged\nS3\n" +
                   "DC:\\src\\\nN5,m.cpp\nF1,merged\nS03103\n" +
                   "Dc:\\src\\\nN1,n.cpp\nF0,merged\nS1\n",
