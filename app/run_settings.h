@@ -21,8 +21,8 @@ struct RunSettings {
 // The one record of the process; its lock lives from static initialisation to process exit.
 RunSettings& run_settings();
 
-void set_run_settings(const char* command_text, const char* work_folder,
-                      const char* source_folder, bool existing_files_only, bool function_names);
+void set_run_settings(const char* command_text, const char* work_folder, const char* source_folder,
+                      bool existing_files_only, bool function_names);
 
 // Runs one command of the list; run_coverage in the tool, another runner in tests.
 using CommandRunner = bool (*)(RunSettings& settings, const char* command);

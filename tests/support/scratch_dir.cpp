@@ -42,4 +42,6 @@ ScratchDir::ScratchDir() {
     }
 }
 
-ScratchDir::~ScratchDir() { remove_tree(path_); }
+ScratchDir::~ScratchDir() {
+    remove_tree(path_);
+}
