@@ -4,6 +4,7 @@
 
 #include "app/cancel.h"
 #include "app/coverage_run.h"
+#include "app/heap_text.h"
 #include "app/messages.h"
 
 namespace {
@@ -16,15 +17,6 @@ struct ProcessRunSettings {
 };
 
 ProcessRunSettings process_run_settings;
-
-std::unique_ptr<char[]> copy_text(const char* text) {
-    if (text == nullptr)
-        text = "";
-    size_t size = std::strlen(text) + 1;
-    std::unique_ptr<char[]> copy(new char[size]);
-    std::memcpy(copy.get(), text, size);
-    return copy;
-}
 
 } // namespace
 

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/heap_text.h"
 #include "app/messages.h"
 #include "coverage/path_fold.h"
 #include "debugger/breakpoints.h"
@@ -14,13 +15,6 @@ namespace {
 constexpr DWORD kModuleInfoSize = 1664;
 // SymTagFunction of the Debug Interface Access symbol tags (absent from mingw's headers).
 constexpr ULONG kSymTagFunction = 5;
-
-std::unique_ptr<char[]> copy_text(const char* text, std::size_t length) {
-    std::unique_ptr<char[]> copy(new char[length + 1]);
-    std::memcpy(copy.get(), text, length);
-    copy[length] = '\0';
-    return copy;
-}
 
 // The full path of an open file, without the "\\?\" prefix that the system puts before it.
 // Wine's symbol handler leaves the loaded image's name empty for an image given by its handle.

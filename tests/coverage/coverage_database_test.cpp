@@ -9,6 +9,8 @@
 #include <new>
 #include <string>
 
+#include "app/heap_text.h"
+
 // Every heap block that this test program takes through operator new, still unreleased.
 static std::atomic<long> live_blocks{0};
 
@@ -39,12 +41,6 @@ void operator delete[](void* block, std::size_t) noexcept {
 }
 
 namespace {
-
-std::unique_ptr<char[]> copy_text(const char* text) {
-    std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
-    std::strcpy(copy.get(), text);
-    return copy;
-}
 
 struct DatabaseTest : ::testing::Test {
     volatile LONG cancel = 0;

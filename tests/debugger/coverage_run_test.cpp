@@ -8,18 +8,12 @@
 #include <fstream>
 
 #include "app/coverage_run.h"
+#include "app/heap_text.h"
 #include "tests/debugger/debuggee.h"
 #include "tests/support/process.h"
 #include "tests/support/scratch_dir.h"
 
 namespace {
-
-std::unique_ptr<char[]> copy_text(const std::string& text) {
-    std::unique_ptr<char[]> copy(new char[text.size() + 1]);
-    text.copy(copy.get(), text.size());
-    copy[text.size()] = '\0';
-    return copy;
-}
 
 std::string log_name(int counter) {
     SYSTEMTIME now;
@@ -47,7 +41,7 @@ struct Settings {
     explicit Settings(const std::string& log_folder) {
         settings.work_folder = copy_text("");
         settings.source_folder = copy_text(kDebuggeeSources);
-        settings.log_folder = copy_text(log_folder);
+        settings.log_folder = copy_text(log_folder.c_str());
     }
     RunSettings settings;
 };

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/heap_text.h"
 #include "app/messages.h"
 #include "log/log_format.h"
 #include "tests/support/catalogue.h"
@@ -22,12 +23,6 @@
 namespace {
 
 constexpr char kHeader[] = "Happ.exe -x\nH2026/03/14 09:26:53\n";
-
-std::unique_ptr<char[]> copy_text(const char* text) {
-    std::unique_ptr<char[]> copy(new char[std::strlen(text) + 1]);
-    std::strcpy(copy.get(), text);
-    return copy;
-}
 
 constexpr BreakpointState kHit = BreakpointState::hit;
 constexpr BreakpointState kPlanted = BreakpointState::planted;
