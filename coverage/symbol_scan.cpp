@@ -1,11 +1,13 @@
 #include "coverage/symbol_scan.h"
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string>
 
 #include "app/heap_text.h"
 #include "app/messages.h"
+#include "coverage/image_debug_names.h"
 #include "coverage/path_fold.h"
 #include "debugger/breakpoints.h"
 
@@ -92,6 +94,21 @@ BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG, PVOID functions) {
 
 bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base,
                  ModuleRecord* module) {
+    // The handler's parse of an image costs about 0.1 s even when none of its names can lie
+    // under the source folder (Wine's own DLLs: most of a short run). Such an image is passed
+    // by with the message and the planting pass of a read one, so the log stays the same.
+    std::uint32_t image_size = 0;
+    if (!database.function_names &&
+        image_lines_miss_folder(image_file, database.source_folder, &image_size)) {
+        if (module != nullptr) {
+            module->base = base;
+            module->end = base + image_size;
+        }
+        report_message(database.notify_window, MSG_MODULE_LINES_READ,
+                       path_of_file(image_file).c_str());
+        return plant_breakpoints(database);
+    }
+
     HANDLE process = database.process;
     DWORD64 module_base = static_cast<DWORD64>(base);
     if (SymLoadModule64(process, image_file, nullptr, nullptr, module_base, 0) == 0)
