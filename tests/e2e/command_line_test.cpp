@@ -135,6 +135,17 @@ void check_calc(const std::string& form, bool use_work_folder, bool functions,
     if (!images.empty()) {
         EXPECT_EQ(images.front(), "calc.exe");
     }
+    // Wine's own DLLs carry DWARF lines: they are announced by their full path too, also when
+    // none of their names can lie under the source folder and their lines are not read.
+    for (const char* name : {"ntdll.dll", "kernel32.dll"}) {
+        int announced = 0;
+        for (const Message& message : messages)
+            if (message.id == MSG_MODULE_LINES_READ && message.arguments.size() == 1 &&
+                ends_with_folded(message.arguments[0], std::string("\\") + name) &&
+                message.arguments[0].compare(1, 2, ":\\") == 0)
+                ++announced;
+        EXPECT_EQ(announced, 1) << name << "\n" << run.output;
+    }
 }
 
 } // namespace
