@@ -21,6 +21,11 @@ struct ViewUnmapper {
 };
 using MappedView = std::unique_ptr<const void, ViewUnmapper>;
 
+std::uint32_t little32(const unsigned char* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
 // The bytes of the whole file; every read is bounds-checked, in 64 bits so that no sum wraps.
 class FileBytes {
   public:
@@ -32,16 +37,13 @@ class FileBytes {
     bool read16(std::uint64_t offset, std::uint32_t* value) const {
         if (!holds(offset, 2))
             return false;
-        *value = data_[offset] | (data_[offset + 1] << 8);
+        *value = static_cast<std::uint32_t>(data_[offset] | data_[offset + 1] << 8);
         return true;
     }
     bool read32(std::uint64_t offset, std::uint32_t* value) const {
         if (!holds(offset, 4))
             return false;
-        *value = static_cast<std::uint32_t>(data_[offset]) |
-                 static_cast<std::uint32_t>(data_[offset + 1]) << 8 |
-                 static_cast<std::uint32_t>(data_[offset + 2]) << 16 |
-                 static_cast<std::uint32_t>(data_[offset + 3]) << 24;
+        *value = little32(at(offset));
         return true;
     }
     const unsigned char* at(std::uint64_t offset) const {
@@ -53,11 +55,6 @@ class FileBytes {
     const unsigned char* data_;
     std::uint64_t size_;
 };
-
-std::uint32_t little32(const unsigned char* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 // The sections whose strings the symbol handler joins into source names.
 enum DebugSection { kInfo, kAbbrev, kLine, kLineStr, kStr, kTypes, kDebugSectionCount };
@@ -479,7 +476,8 @@ bool units_are_read(const SectionBytes& section) {
     return read;
 }
 
-// The model of name building above is that of Wine's symbol handler.
+// The names are built here as Wine's symbol handler builds them. Microsoft's reads no DWARF, so
+// such an image gets no message there, and nothing is passed by.
 bool symbol_handler_is_wine() {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
