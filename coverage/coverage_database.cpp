@@ -31,6 +31,8 @@ CoverageDatabase::CoverageDatabase(const char* command_text, const char* work_fo
     : command_text(command_text), work_folder(work_folder), source_folder(source_folder),
       existing_files_only(existing_files_only), function_names(function_names),
       show_debug_output(show_debug_output), notify_window(notify_window), cancel_flag(cancel_flag) {
+    // Address 0 never holds code; its all-zero entry marks an empty bucket.
+    breakpoints.set_empty_key(0);
     source_files.set_empty_key(nullptr);
 }
 

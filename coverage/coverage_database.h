@@ -4,12 +4,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
-
-// The sparse table's header names its 16-bit type by the BSD name, which mingw's headers lack.
-typedef std::uint16_t u_int16_t;
 #include <sparsehash/dense_hash_map>
-#include <sparsehash/sparse_hash_map>
 
 #include <cstddef>
 #include <cstdint>
@@ -52,11 +47,7 @@ struct CodeAddressHash {
         return static_cast<std::size_t>(mixed);
     }
 };
-// A sparse table: one line costs its 24-byte slot and a few bits per bucket, and growing moves
-// the entries group by group, freeing the old groups as it goes, so the table never holds two
-// full bucket arrays. With a dense table the lines cost 48 to 96 bytes each, more while it grows.
-// Entries are never erased, so no deleted key is set.
-using BreakpointTable = google::sparse_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
+using BreakpointTable = google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
 
 // h = 5 * h + b over the bytes, b taken as signed; byte-wise, case-sensitive equality.
 struct SourceNameHash {
