@@ -3,10 +3,12 @@
 // plants into a code buffer of this very process, a share of the lines is hit, and the log is
 // written. Every heap block is counted; the peak of live bytes divided by the lines is the
 // figure. dbghelp's own memory and Wine's are not part of it (the timing runs show those).
+// The scan and the hits are also timed, and the same addresses are entered into and looked up
+// in the breakpoint table and in a sparse table with the same hash (24 bytes and a few bits a
+// line, but one heap block per 48 buckets, grown by one entry at each insert), so that the
+// cost per line of either can be compared.
 //
-// usage: memory_probe.exe LINES FILES [LEVER...]
-//   load80   the breakpoint table grows at 80% occupancy instead of the library's 50%
-//   reserve  the table is sized for all lines before the scan, as a counting pass would allow
+// usage: memory_probe.exe LINES FILES
 #include <windows.h>
 
 #include <algorithm>
@@ -15,6 +17,11 @@
 #include <cstring>
 #include <malloc.h>
 #include <string>
+
+#include <cstdint>
+// The sparse table's header names its 16-bit type by the BSD name, which mingw's headers lack.
+typedef std::uint16_t u_int16_t;
+#include <sparsehash/sparse_hash_map>
 
 #include "coverage/coverage_database.h"
 #include "coverage/symbol_scan.h"
@@ -73,6 +80,38 @@ void stage(const char* name, std::size_t base, unsigned long lines) {
                 static_cast<double>(live_bytes - base) / static_cast<double>(lines));
 }
 
+double seconds_since(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+}
+
+void timing(const char* name, const LARGE_INTEGER& start, unsigned long count) {
+    std::printf("%s: %.1f ns per line\n", name, seconds_since(start) * 1e9 / count);
+}
+
+// Insert and find of the same addresses in a table of each kind, in nanoseconds per line.
+template <typename Table>
+void time_table(const char* name, Table& table, const CodeAddress* code, unsigned long lines,
+                SIZE_T stride) {
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    for (unsigned long i = 0; i < lines; ++i)
+        table[code[0] + i * stride] = BreakpointEntry{"f", 1, 0xCC, BreakpointState::unplanted};
+    std::string label = std::string(name) + " insert";
+    timing(label.c_str(), start, lines);
+    QueryPerformanceCounter(&start);
+    unsigned long found = 0;
+    for (unsigned long i = 0; i < lines; ++i)
+        found += table.find(code[0] + ((i * 7919) % lines) * stride) != table.end();
+    label = std::string(name) + " find";
+    timing(label.c_str(), start, lines);
+    if (found != lines)
+        std::abort();
+}
+
 int main(int argc, char** argv) {
     if (argc < 3)
         return 2;
@@ -90,23 +129,20 @@ int main(int argc, char** argv) {
     volatile LONG cancel = 0;
     const char* folder = "Z:\\src\\";
     std::size_t before = live_bytes;
-    std::size_t peak_before = peak_bytes;
     peak_bytes = live_bytes;
     {
         CoverageDatabase database("probe.exe", "", folder, false, false, false, nullptr, &cancel);
         database.process = GetCurrentProcess();
-        for (int i = 3; i < argc; ++i) {
-            if (std::strcmp(argv[i], "load80") == 0)
-                database.breakpoints.set_resizing_parameters(0.0f, 0.8f);
-            else if (std::strcmp(argv[i], "reserve") == 0)
-                database.breakpoints.resize(lines);
-        }
         ModuleRecord module;
+        module.base = reinterpret_cast<CodeAddress>(code);
+        module.end = module.base + lines * stride;
         LineScanContext context{database, database.source_files, false, folder, &module};
         char name[64];
         SRCCODEINFO info{};
         info.SizeOfStruct = sizeof(info);
         const unsigned long per_file = (lines + files - 1) / files;
+        LARGE_INTEGER start;
+        QueryPerformanceCounter(&start);
         for (unsigned long i = 0; i < lines; ++i) {
             std::snprintf(name, sizeof(name), "Z:\\src\\file%03lu.c", i / per_file);
             std::snprintf(info.FileName, sizeof(info.FileName), "%s", name);
@@ -114,16 +150,21 @@ int main(int argc, char** argv) {
             info.Address = reinterpret_cast<DWORD64>(code + i * stride);
             on_source_line(&info, &context);
         }
+        const double scan_seconds = seconds_since(start);
         stage("scan", before, lines);
-        module.addresses.shrink_to_fit(); // as the debugger keeps it for the whole run
-        if (!plant_breakpoints(database))
+        QueryPerformanceCounter(&start);
+        if (!plant_breakpoints(database, module))
             return 4;
+        timing("planting pass", start, lines);
+        module.offsets.shrink_to_fit(); // as the debugger keeps it for the whole run
         stage("scan and planting", before, lines);
         // A hit on every hundredth line: the restore path, on this thread's own code buffer
         // (the thread is not rewound: its instruction pointer is nowhere near the byte).
+        QueryPerformanceCounter(&start);
         for (unsigned long i = 0; i < lines; i += 100)
             handle_breakpoint_hit(database, GetCurrentThread(),
                                   reinterpret_cast<CodeAddress>(code + i * stride));
+        timing("hit", start, (lines + 99) / 100);
         char path[MAX_PATH];
         char folder_path[MAX_PATH];
         GetTempPathA(sizeof(folder_path), folder_path);
@@ -136,15 +177,29 @@ int main(int argc, char** argv) {
         stage("scan, planting and hits", before, lines);
         std::size_t peak_so_far = peak_bytes;
         peak_bytes = live_bytes;
+        QueryPerformanceCounter(&start);
         write_coverage_log(database, log);
+        timing("log writer", start, lines);
         stage("log writer (alone)", before, lines);
         peak_bytes = std::max(peak_bytes, peak_so_far);
         std::fclose(log.stream);
         DeleteFileA(path);
+        std::printf("scan: %.1f ns per line\n", scan_seconds * 1e9 / lines);
     }
     std::size_t peak = peak_bytes - before;
     std::printf("lines %lu files %lu peak %zu bytes per-line %.1f\n", lines, files, peak,
                 static_cast<double>(peak) / static_cast<double>(lines));
-    (void)peak_before;
+
+    // The two kinds of table, outside the counted run.
+    const CodeAddress first = reinterpret_cast<CodeAddress>(code);
+    {
+        BreakpointTable table;
+        table.set_empty_key(0);
+        time_table("breakpoint table", table, &first, lines, stride);
+    }
+    {
+        google::sparse_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash> sparse;
+        time_table("sparse table", sparse, &first, lines, stride);
+    }
     return 0;
 }

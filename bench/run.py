@@ -229,12 +229,12 @@ def dbghelp_calls(cmd, cwd, env):
 
 
 MEMORY_LINES = [100_000, 200_000, 1_000_000, 2_000_000]
-MEMORY_LEVERS = ["", "load80", "load80 reserve"]
 
 
 def memory_figures(build_dir, prefix):
     """Heap bytes per line of the tool's own structures (bench/memory_probe.cpp), on the real
-    scan, planting, hit and log-writer code, with and without the levers it can try."""
+    scan, planting, hit and log-writer code, with the time per line of each step and of the
+    breakpoint table against a sparse table."""
     exe = os.path.join(build_dir, "bench", "memory_probe.exe")
     os.makedirs(os.path.dirname(exe), exist_ok=True)
     root = os.path.dirname(HERE)
@@ -248,34 +248,40 @@ def memory_figures(build_dir, prefix):
                    check=True)
     env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
     figures = []
-    for lever in MEMORY_LEVERS:
-        for lines in MEMORY_LINES:
-            out = subprocess.run([WINE, exe, str(lines), "100"] + lever.split(), env=env,
-                                 capture_output=True, text=True, check=True).stdout
-            stages = dict(re.findall(r"^(.+?): peak ([0-9.]+),", out, re.M))
-            total = re.search(r"bytes per-line ([0-9.]+)", out)
-            figures.append({"lever": lever or "none", "lines": lines,
-                            "peak": float(total.group(1)), "stages": stages})
+    for lines in MEMORY_LINES:
+        out = subprocess.run([WINE, exe, str(lines), "100"], env=env,
+                             capture_output=True, text=True, check=True).stdout
+        stages = dict(re.findall(r"^(.+?): peak ([0-9.]+),", out, re.M))
+        times = dict(re.findall(r"^(.+?): ([0-9.]+) ns per line", out, re.M))
+        total = re.search(r"bytes per-line ([0-9.]+)", out)
+        figures.append({"lines": lines, "peak": float(total.group(1)), "stages": stages,
+                        "ns": times})
     return figures
 
 
 def memory_table(figures):
     stages = list(figures[0]["stages"]) if figures else []
+    times = list(figures[0].get("ns", {})) if figures else []
     lines = ["## Memory of the tool's own structures", "",
              "Heap bytes per instrumented line, counted by bench/memory_probe.cpp (malloc, "
              "realloc and free wrapped at link time) on the real code paths: the scan's line "
              "callback fills the database as dbghelp would (100 files), the planting pass plants "
              "into a code buffer of the probe's own process, every hundredth line is hit, and "
-             "the log is written. Peak per stage, then the peak of the whole run. Levers "
-             "(tried in the probe only, on the database it owns): load80 = the breakpoint "
-             "table grows at 80% occupancy instead of 50%; reserve = the table sized for all "
-             "lines before the scan.", "",
-             "| lever | lines | " + " | ".join(stages) + " | peak |",
-             "|---|---|" + "---|" * (len(stages) + 1)]
+             "the log is written. Peak per stage, then the peak of the whole run.", "",
+             "| lines | " + " | ".join(stages) + " | peak |",
+             "|---|" + "---|" * (len(stages) + 1)]
     for f in figures:
-        lines.append(f"| {f['lever']} | {f['lines']} | " +
+        lines.append(f"| {f['lines']} | " +
                      " | ".join(f["stages"].get(st, "") for st in stages) +
                      f" | {f['peak']:.1f} |")
+    if times:
+        lines += ["", "Nanoseconds per line (per hit for the hit) of the same run; the breakpoint "
+                  "table and sparse table rows enter and look up the same addresses in the "
+                  "breakpoint table and in a sparse table with the same hash.", "",
+                  "| lines | " + " | ".join(times) + " |", "|---|" + "---|" * len(times)]
+        for f in figures:
+            lines.append(f"| {f['lines']} | " +
+                         " | ".join(f["ns"].get(t, "") for t in times) + " |")
     return lines + [""]
 
 
@@ -543,7 +549,7 @@ def targets(sums, memory=None):
                 row(f"{scenario}: doubling at most doubles the {label} (+10%)",
                     f"{ratio:.2f}x", ratio <= 2.2)
     for f in memory or []:
-        if f["lever"] == "none":
+        if f.get("lever", "none") == "none":
             # The process's resident size is dbghelp's at its peak: the probe's heap count is
             # the figure that can be held against the goal.
             row(f"{f['lines']} lines: heap of the tool's structures at most 64 bytes per line",

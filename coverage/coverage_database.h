@@ -91,8 +91,4 @@ class CoverageDatabase {
     HWND notify_window;
     volatile LONG* cancel_flag;
     std::string symbol_path;
-
-    // Addresses entered by the scan that the next planting pass must plant, in scan order, so
-    // that a pass costs in proportion to what it plants and not to the whole table.
-    std::vector<CodeAddress> unplanted;
 };

@@ -61,12 +61,14 @@ BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
         return TRUE;
 
     CodeAddress address = to_code_address(line->Address);
+    ImageOffset offset = 0;
+    if (!image_offset(address, context.module->base, &offset))
+        return TRUE; // outside the image: no code of it to plant
     BreakpointTable& table = context.database.breakpoints;
     auto found = table.find(address);
     if (found == table.end()) {
         table[address] = BreakpointEntry{file, static_cast<std::uint32_t>(line->LineNumber),
                                          kBreakpointByte, BreakpointState::unplanted};
-        context.database.unplanted.push_back(address);
     } else {
         BreakpointEntry& entry = found->second;
         entry.file = file;
@@ -76,11 +78,9 @@ BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
         if (entry.state == BreakpointState::retired) {
             entry.state = BreakpointState::unplanted;
             entry.saved_byte = kBreakpointByte;
-            context.database.unplanted.push_back(address);
         }
     }
-    if (context.module != nullptr)
-        context.module->addresses.push_back(address);
+    context.module->offsets.push_back(offset);
     return TRUE;
 }
 
@@ -122,16 +122,17 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
         SymUnloadModule64(process, module_base);
         return true;
     }
-    if (module != nullptr) {
-        module->base = base;
-        module->end = base + info.ImageSize;
-    }
+    // The planting pass plants from the image's line offsets, kept or not.
+    ModuleRecord unkept;
+    ModuleRecord& record = module != nullptr ? *module : unkept;
+    record.base = base;
+    record.end = base + info.ImageSize;
 
     LineScanContext context{database, database.source_files, database.existing_files_only,
-                            database.source_folder, module};
+                            database.source_folder, &record};
     if (!SymEnumLines(process, module_base, nullptr, nullptr, on_source_line, &context)) {
         SymUnloadModule64(process, module_base);
-        return true;
+        return plant_breakpoints(database, record); // whatever lines it entered before failing
     }
     std::string image_name = info.LoadedImageName;
     if (image_name.empty())
@@ -140,5 +141,5 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
     if (database.function_names)
         SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &database.functions);
     SymUnloadModule64(process, module_base);
-    return plant_breakpoints(database);
+    return plant_breakpoints(database, record);
 }

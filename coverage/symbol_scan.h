@@ -11,10 +11,12 @@
 #include "debugger/arch.h"
 
 // What the debugger keeps of one loaded image, so that its unload touches only its own lines.
+// The scan fills `offsets` and the planting pass after it plants from them, so that a pass costs
+// in proportion to the lines of its image, not to the whole table; 4 bytes a line.
 struct ModuleRecord {
     CodeAddress base = 0;
-    CodeAddress end = 0;                // one past the image, from the symbol handler
-    std::vector<CodeAddress> addresses; // every accepted line address of the image
+    CodeAddress end = 0;              // one past the image, from the symbol handler
+    std::vector<ImageOffset> offsets; // every accepted line of the image, from `base`
 };
 
 struct LineScanContext {
@@ -22,12 +24,12 @@ struct LineScanContext {
     SourceFileTable& source_files;
     bool existing_files_only;
     const char* source_folder; // null accepts every file
-    ModuleRecord* module;      // receives the image's line addresses; may be null
+    ModuleRecord* module;      // the scanned image: its base, and receives its line offsets
 };
 
-// Reads the image's lines into the database, lists its functions when asked and plants the new
-// breakpoints. True also when the image has no usable line information; false only when the
-// planting pass failed or saw the cancel flag.
+// Reads the image's lines into the database and `module` (when given), lists its functions when
+// asked and plants the new breakpoints. True also when the image has no usable line information;
+// false only when the planting pass failed or saw the cancel flag.
 bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base,
                  ModuleRecord* module = nullptr);
 

@@ -57,15 +57,17 @@ bool write_target(HANDLE process, CodeAddress address, const std::uint8_t* buffe
     return true;
 }
 
+// Plants the lines of one image from its sorted offsets. Only entries still waiting are
+// planted: one hit, retired, planted or found unplantable before is left alone.
 class PlantingPass {
   public:
-    explicit PlantingPass(CoverageDatabase& database)
-        : database_(database), process_(database.process) {}
+    PlantingPass(CoverageDatabase& database, CodeAddress base)
+        : database_(database), process_(database.process), base_(base) {}
 
-    // Plants the sorted addresses [first, last); false when the cancel flag was seen.
-    bool plant(const CodeAddress* first, const CodeAddress* last) {
+    // Plants the sorted offsets [first, last); false when the cancel flag was seen.
+    bool plant(const ImageOffset* first, const ImageOffset* last) {
         while (first != last) {
-            const CodeAddress* span_end = first + 1;
+            const ImageOffset* span_end = first + 1;
             while (span_end != last && *span_end - span_end[-1] < kSpanGap &&
                    *span_end - *first < kSpanLimit)
                 ++span_end;
@@ -80,39 +82,50 @@ class PlantingPass {
     bool lost_lines() const { return lost_lines_; }
 
   private:
+    CodeAddress address(const ImageOffset* at) const { return base_ + *at; }
+
+    // The entry of a line that this pass still has to plant, else null.
+    BreakpointEntry* waiting(CodeAddress address) const {
+        auto found = database_.breakpoints.find(address);
+        if (found == database_.breakpoints.end() ||
+            found->second.state != BreakpointState::unplanted)
+            return nullptr;
+        return &found->second;
+    }
+
     // One read of the span, the breakpoint bytes patched into the copy, one write back. A span
     // that cannot be read is split by memory region, and a region that cannot be read is
     // planted entry by entry, so that one unreadable page costs no other line.
-    bool plant_span(const CodeAddress* first, const CodeAddress* last) {
-        CodeAddress base = *first;
-        SIZE_T size = static_cast<SIZE_T>(last[-1] - base + 1);
+    bool plant_span(const ImageOffset* first, const ImageOffset* last) {
+        CodeAddress base = address(first);
+        SIZE_T size = static_cast<SIZE_T>(address(last - 1) - base + 1);
         copy_.resize(size);
         if (read_target(process_, base, copy_.data(), size))
             return patch_and_write(first, last, base);
         while (first != last) {
             MEMORY_BASIC_INFORMATION region{};
-            if (VirtualQueryEx(process_, remote(*first), &region, sizeof(region)) == 0) {
-                if (!plant_one(*first))
+            if (VirtualQueryEx(process_, remote(address(first)), &region, sizeof(region)) == 0) {
+                if (!plant_one(address(first)))
                     return false;
                 ++first;
                 continue;
             }
             CodeAddress region_end = reinterpret_cast<CodeAddress>(region.BaseAddress) +
                                      static_cast<CodeAddress>(region.RegionSize);
-            const CodeAddress* piece_end = first;
-            while (piece_end != last && *piece_end < region_end)
+            const ImageOffset* piece_end = first;
+            while (piece_end != last && address(piece_end) < region_end)
                 ++piece_end;
             if (piece_end == first)
                 ++piece_end; // a region that ends below its own query: take the entry alone
-            base = *first;
-            size = static_cast<SIZE_T>(piece_end[-1] - base + 1);
+            base = address(first);
+            size = static_cast<SIZE_T>(address(piece_end - 1) - base + 1);
             copy_.resize(size);
             if (read_target(process_, base, copy_.data(), size)) {
                 if (!patch_and_write(first, piece_end, base))
                     return false;
             } else {
-                for (const CodeAddress* at = first; at != piece_end; ++at)
-                    if (!plant_one(*at))
+                for (const ImageOffset* at = first; at != piece_end; ++at)
+                    if (!plant_one(address(at)))
                         return false;
             }
             first = piece_end;
@@ -120,21 +133,23 @@ class PlantingPass {
         return true;
     }
 
-    bool patch_and_write(const CodeAddress* first, const CodeAddress* last, CodeAddress base) {
+    bool patch_and_write(const ImageOffset* first, const ImageOffset* last, CodeAddress base) {
         std::size_t planted_from = copy_.size(), planted_to = 0;
-        for (const CodeAddress* at = first; at != last; ++at) {
+        for (const ImageOffset* at = first; at != last; ++at) {
             if (cancel_requested(database_.cancel_flag)) {
                 finish(first, at, base, planted_from, planted_to);
                 return false;
             }
-            std::size_t offset = static_cast<std::size_t>(*at - base);
-            BreakpointEntry& entry = database_.breakpoints[*at];
+            BreakpointEntry* entry = waiting(address(at));
+            if (entry == nullptr)
+                continue;
+            std::size_t offset = static_cast<std::size_t>(address(at) - base);
             if (copy_[offset] == kBreakpointByte) {
                 // A breakpoint compiled into the target: planting over it would lose it.
-                entry.state = BreakpointState::native_break;
+                entry->state = BreakpointState::native_break;
                 continue;
             }
-            entry.saved_byte = copy_[offset];
+            entry->saved_byte = copy_[offset];
             copy_[offset] = kBreakpointByte;
             planted_from = std::min(planted_from, offset);
             planted_to = offset + 1;
@@ -144,22 +159,22 @@ class PlantingPass {
     }
 
     // Writes the patched part of the copy and records the outcome of every entry in it.
-    void finish(const CodeAddress* first, const CodeAddress* last, CodeAddress base,
+    void finish(const ImageOffset* first, const ImageOffset* last, CodeAddress base,
                 std::size_t from, std::size_t to) {
         if (from >= to)
             return;
         bool written = write_target(process_, base + from, copy_.data() + from, to - from);
-        for (const CodeAddress* at = first; at != last; ++at) {
-            BreakpointEntry& entry = database_.breakpoints[*at];
-            if (entry.state != BreakpointState::unplanted)
+        for (const ImageOffset* at = first; at != last; ++at) {
+            BreakpointEntry* entry = waiting(address(at));
+            if (entry == nullptr)
                 continue;
             if (written) {
-                entry.state = BreakpointState::planted;
-            } else if (!write_target(process_, *at, &kBreakpointByte, 1)) {
-                mark_unplantable(entry);
+                entry->state = BreakpointState::planted;
+            } else if (!write_target(process_, address(at), &kBreakpointByte, 1)) {
+                mark_unplantable(*entry);
                 continue;
             } else {
-                entry.state = BreakpointState::planted;
+                entry->state = BreakpointState::planted;
             }
         }
         wrote_ = true;
@@ -169,22 +184,24 @@ class PlantingPass {
     bool plant_one(CodeAddress address) {
         if (cancel_requested(database_.cancel_flag))
             return false;
-        BreakpointEntry& entry = database_.breakpoints[address];
+        BreakpointEntry* entry = waiting(address);
+        if (entry == nullptr)
+            return true;
         std::uint8_t original = 0;
         if (!read_target(process_, address, &original, 1)) {
-            mark_unplantable(entry);
+            mark_unplantable(*entry);
             return true;
         }
         if (original == kBreakpointByte) {
-            entry.state = BreakpointState::native_break;
+            entry->state = BreakpointState::native_break;
             return true;
         }
         if (!write_target(process_, address, &kBreakpointByte, 1)) {
-            mark_unplantable(entry);
+            mark_unplantable(*entry);
             return true;
         }
-        entry.saved_byte = original;
-        entry.state = BreakpointState::planted;
+        entry->saved_byte = original;
+        entry->state = BreakpointState::planted;
         wrote_ = true;
         return true;
     }
@@ -197,6 +214,7 @@ class PlantingPass {
 
     CoverageDatabase& database_;
     HANDLE process_;
+    CodeAddress base_;
     std::vector<std::uint8_t> copy_;
     bool wrote_ = false;
     bool lost_lines_ = false;
@@ -216,35 +234,19 @@ bool rewind_thread(HANDLE thread, CodeAddress address) {
 
 } // namespace
 
-bool plant_breakpoints(CoverageDatabase& database) {
-    std::vector<CodeAddress>& queue = database.unplanted;
-    std::sort(queue.begin(), queue.end());
-    queue.erase(std::unique(queue.begin(), queue.end()), queue.end());
-    // Only entries still waiting are planted: one hit, retired or planted since it was queued
-    // is left alone.
-    queue.erase(std::remove_if(queue.begin(), queue.end(),
-                               [&](CodeAddress address) {
-                                   auto found = database.breakpoints.find(address);
-                                   return found == database.breakpoints.end() ||
-                                          found->second.state != BreakpointState::unplanted;
-                               }),
-                queue.end());
-    if (queue.empty())
+bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module) {
+    // In address order, each line once: the spans follow the code, and the list kept for the
+    // image's unload loses its repeats.
+    std::vector<ImageOffset>& offsets = module.offsets;
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    if (offsets.empty())
         return true;
 
-    PlantingPass pass(database);
-    bool completed = pass.plant(queue.data(), queue.data() + queue.size());
+    PlantingPass pass(database, module.base);
+    bool completed = pass.plant(offsets.data(), offsets.data() + offsets.size());
     if (pass.wrote())
         FlushInstructionCache(database.process, nullptr, 0);
-    // What a cancelled pass did not reach stays queued for a later one.
-    queue.erase(std::remove_if(queue.begin(), queue.end(),
-                               [&](CodeAddress address) {
-                                   return database.breakpoints[address].state !=
-                                          BreakpointState::unplanted;
-                               }),
-                queue.end());
-    if (queue.empty())
-        std::vector<CodeAddress>().swap(queue); // its peak size is not kept for the whole run
     return completed && !pass.lost_lines();
 }
 

@@ -4,13 +4,15 @@
 #include <windows.h>
 
 #include "coverage/coverage_database.h"
+#include "coverage/symbol_scan.h"
 #include "debugger/arch.h"
 
-// Plants the entries that the scans queued in database.unplanted. Each group of nearby addresses
-// costs one read and one write of the span that holds them; a region's protection is changed
-// only when the direct write fails. False when the cancel flag was seen or a line could not be
-// planted; the entries not reached stay queued.
-bool plant_breakpoints(CoverageDatabase& database);
+// Plants the lines of `module` that are still waiting (state unplanted), from its offsets, which
+// it sorts and rids of repeats. Each group of nearby lines costs one read and one write of the
+// span that holds them; a region's protection is changed only when the direct write fails.
+// False when the cancel flag was seen or a line could not be planted; the lines not reached
+// stay waiting, for a later pass over the same module.
+bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module);
 
 // Answers a breakpoint exception at `address` raised by `thread`: restores the code byte of a
 // planted line, marks it hit and moves the thread back onto the restored instruction. A

@@ -159,8 +159,8 @@ bool TargetDebugger::scan_image(HANDLE image_file, CodeAddress base) {
     record.base = base;
     record.end = base + 1;
     bool result = scan_module(database, image_file, base, &record);
-    if (!record.addresses.empty()) {
-        record.addresses.shrink_to_fit(); // kept for the whole run: no slack per line
+    if (!record.offsets.empty()) {
+        record.offsets.shrink_to_fit(); // kept for the whole run: no slack per line
         modules_[base] = std::move(record);
     }
     return result;
@@ -172,8 +172,9 @@ void TargetDebugger::handle_unload(CodeAddress base) {
         return;
     // Its memory no longer holds its code: the lines that did not run are never planted or
     // restored again, and the ones that ran stay reached.
-    for (CodeAddress address : found->second.addresses) {
-        auto entry = database.breakpoints.find(address);
+    const ModuleRecord& record = found->second;
+    for (ImageOffset offset : record.offsets) {
+        auto entry = database.breakpoints.find(record.base + offset);
         if (entry != database.breakpoints.end() && entry->second.state != BreakpointState::hit) {
             entry->second.state = BreakpointState::retired;
             entry->second.saved_byte = kBreakpointByte;

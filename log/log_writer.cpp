@@ -21,34 +21,37 @@
 
 namespace {
 
-// One breakpoint entry as the log sees it.
+// One breakpoint entry as the log sees it: 16 bytes (12 on x86), the one copy of the lines that
+// the writer makes, sorted once into the order of the log.
 struct LogLine {
+    std::uint32_t file; // << 1 | reached: its path's index in the walk, then its block's rank
     std::uint32_t line;
     CodeAddress address;
-    bool reached;
+
+    std::uint32_t block() const { return file >> 1; }
+    bool reached() const { return (file & 1) != 0; }
 };
 
-// The entries of one interned path, in walk order.
-struct FileLines {
-    const char* path;
-    std::vector<LogLine> lines;
-};
-
-// Paths in folded order; spellings that fold alike sort byte-wise so that the group of one
-// file is contiguous and starts with the same spelling whatever the table's bucket order.
-bool path_sorts_before(const FileLines* first, const FileLines* second) {
-    const int folded = compare_paths(first->path, second->path);
-    if (folded != 0) {
-        return folded < 0;
-    }
-    return std::strcmp(first->path, second->path) < 0;
-}
-
+// Blocks in rank order, then lines in ascending order, the several addresses of one line from
+// the lowest.
 bool line_sorts_before(const LogLine& first, const LogLine& second) {
+    if (first.block() != second.block()) {
+        return first.block() < second.block();
+    }
     if (first.line != second.line) {
         return first.line < second.line;
     }
     return first.address < second.address;
+}
+
+// Paths in folded order; spellings that fold alike sort byte-wise so that the group of one
+// file is contiguous and starts with the same spelling whatever the table's bucket order.
+bool path_sorts_before(const char* first, const char* second) {
+    const int folded = compare_paths(first, second);
+    if (folded != 0) {
+        return folded < 0;
+    }
+    return std::strcmp(first, second) < 0;
 }
 
 // The formatted writes may count characters that the stream failed to take, so a write has
@@ -62,9 +65,10 @@ class BlockWriter {
     BlockWriter(FILE* stream, const FunctionList* functions)
         : stream_(stream), functions_(functions) {}
 
-    // Writes one file block from lines sorted by line and address; false when a write failed.
-    bool write(const char* path, const std::vector<LogLine>& lines) const {
-        const std::uint32_t line_count = lines.back().line;
+    // Writes one file block from lines [first, last) sorted by line and address; false when a
+    // write failed.
+    bool write(const char* path, const LogLine* first, const LogLine* last) const {
+        const std::uint32_t line_count = last[-1].line;
         const char* name = PathFindFileNameA(path);
         const std::string folder(path, static_cast<std::size_t>(name - path));
         if (!written(stream_, std::fprintf(stream_, kFolderRecordFormat, folder.c_str())) ||
@@ -72,14 +76,14 @@ class BlockWriter {
                                            name))) {
             return false;
         }
-        if (functions_ != nullptr && !write_functions(lines)) {
+        if (functions_ != nullptr && !write_functions(first, last)) {
             return false;
         }
         std::string status(line_count, kLineNoCode);
-        for (std::size_t i = 0; i < lines.size(); ++i) {
+        for (const LogLine* at = first; at != last; ++at) {
             // Several addresses of one line are adjacent: the line counts as run if any ran.
-            char& mark = status[lines[i].line - 1];
-            if (lines[i].reached) {
+            char& mark = status[at->line - 1];
+            if (at->reached()) {
                 mark = kLineRun;
             } else if (mark != kLineRun) {
                 mark = kLineNotRun;
@@ -90,18 +94,18 @@ class BlockWriter {
 
   private:
     // Each block starts with no current function, so its first line always opens a record.
-    bool write_functions(const std::vector<LogLine>& lines) const {
+    bool write_functions(const LogLine* first, const LogLine* last) const {
         const FunctionEntry* current = nullptr;
-        for (std::size_t i = 0; i < lines.size(); ++i) {
+        for (const LogLine* at = first; at != last; ++at) {
             // A line is looked up once, by its lowest address (the first of its run).
-            if (i > 0 && lines[i].line == lines[i - 1].line) {
+            if (at != first && at->line == at[-1].line) {
                 continue;
             }
-            const FunctionEntry* owner = function_at(lines[i].address);
+            const FunctionEntry* owner = function_at(at->address);
             if (owner != current) {
-                if (!written(stream_, std::fprintf(stream_, kFunctionRecordFormat,
-                                                   static_cast<int>(lines[i].line - 1),
-                                                   owner->name.get()))) {
+                if (!written(stream_,
+                             std::fprintf(stream_, kFunctionRecordFormat,
+                                          static_cast<int>(at->line - 1), owner->name.get()))) {
                     return false;
                 }
                 current = owner;
@@ -133,10 +137,13 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
     }
     report_message(database.notify_window, MSG_LOG_BODY_BEGINS);
 
-    // Group the entries by interned path. A line is reached only when its hit was observed.
-    // Entries with line 0 have no place in a status string and are left out.
-    std::vector<FileLines> files;
-    std::unordered_map<const char*, std::size_t> file_index;
+    // One walk copies the entries, each tagged with the index of its interned path in the order
+    // met. A line is reached only when its hit was observed. Entries with line 0 have no place
+    // in a status string and are left out.
+    std::vector<LogLine> lines;
+    lines.reserve(database.breakpoints.size());
+    std::vector<const char*> paths;
+    std::unordered_map<const char*, std::uint32_t> path_index;
     for (const auto& slot : database.breakpoints) {
         if (cancel_requested(database.cancel_flag)) {
             return false;
@@ -145,12 +152,13 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
         if (entry.file == nullptr || entry.line == 0) {
             continue;
         }
-        const auto inserted = file_index.emplace(entry.file, files.size());
+        const auto inserted =
+            path_index.emplace(entry.file, static_cast<std::uint32_t>(paths.size()));
         if (inserted.second) {
-            files.push_back(FileLines{entry.file, {}});
+            paths.push_back(entry.file);
         }
-        files[inserted.first->second].lines.push_back(
-            LogLine{entry.line, slot.first, entry.state == BreakpointState::hit});
+        const std::uint32_t reached = entry.state == BreakpointState::hit ? 1 : 0;
+        lines.push_back(LogLine{inserted.first->second << 1 | reached, entry.line, slot.first});
     }
 
     FunctionList& functions = database.functions;
@@ -163,32 +171,41 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
         return false;
     }
 
-    std::vector<const FileLines*> order;
-    order.reserve(files.size());
-    for (const FileLines& file : files) {
-        order.push_back(&file);
+    // The paths in log order; spellings of one path (equal when folded) make one block under
+    // the first spelling. Each line then carries its block's rank, and one sort orders them all.
+    std::vector<std::uint32_t> order(paths.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        order[i] = i;
     }
-    std::sort(order.begin(), order.end(), path_sorts_before);
+    std::sort(order.begin(), order.end(), [&](std::uint32_t first, std::uint32_t second) {
+        return path_sorts_before(paths[first], paths[second]);
+    });
+    std::vector<const char*> block_paths;
+    std::vector<std::uint32_t> block_of(paths.size());
+    for (std::uint32_t index : order) {
+        if (block_paths.empty() || compare_paths(block_paths.back(), paths[index]) != 0) {
+            block_paths.push_back(paths[index]);
+        }
+        block_of[index] = static_cast<std::uint32_t>(block_paths.size() - 1);
+    }
+    for (LogLine& line : lines) {
+        line.file = block_of[line.block()] << 1 | (line.file & 1);
+    }
+    std::sort(lines.begin(), lines.end(), line_sorts_before);
 
     const bool with_functions = database.function_names && !functions.empty();
     const BlockWriter writer(log.stream, with_functions ? &functions : nullptr);
-    std::vector<LogLine> block;
-    for (std::size_t first = 0; first < order.size();) {
-        // Spellings of one path (equal when folded) make one block under the first spelling.
-        std::size_t end = first + 1;
-        while (end < order.size() && compare_paths(order[first]->path, order[end]->path) == 0) {
-            ++end;
+    const LogLine* const end = lines.data() + lines.size();
+    for (const LogLine* first = lines.data(); first != end;) {
+        const LogLine* last = first + 1;
+        while (last != end && last->block() == first->block()) {
+            ++last;
         }
-        block.clear();
-        for (std::size_t i = first; i < end; ++i) {
-            block.insert(block.end(), order[i]->lines.begin(), order[i]->lines.end());
-        }
-        std::sort(block.begin(), block.end(), line_sorts_before);
-        if (!writer.write(order[first]->path, block)) {
+        if (!writer.write(block_paths[first->block()], first, last)) {
             report_message(database.notify_window, MSG_LOG_WRITE_FAILED);
             return false;
         }
-        first = end;
+        first = last;
     }
     // A write that the stream only buffered can still fail; the log is complete only when the
     // file has taken every byte.

@@ -153,7 +153,6 @@ TEST(DatabaseDestruction, FreesEveryNameItOwns) {
             db.functions.push_back(
                 FunctionEntry{static_cast<CodeAddress>(0x2000 + i), copy_text("function_name")});
         db.symbol_path = std::string(300, 'p');
-        db.unplanted.assign(40, 0x1000);
         filled = live_blocks;
     }
     // The count can only come back if the 150 names and the lists were released.

@@ -6,6 +6,7 @@
 
 #include <dbghelp.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -93,7 +94,7 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
 
             ModuleRecord record;
             ASSERT_TRUE(scan_module(database, info.hFile, base, &record));
-            ASSERT_FALSE(record.addresses.empty());
+            ASSERT_FALSE(record.offsets.empty());
             CodeSection after = read_code(info.hProcess, base);
             ASSERT_EQ(after.bytes.size(), before.bytes.size());
 
@@ -125,9 +126,9 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
             ASSERT_NE(square, 0u);
             square_byte = database.breakpoints[square].saved_byte;
 
-            // A second pass finds nothing queued and touches nothing.
-            EXPECT_TRUE(database.unplanted.empty());
-            EXPECT_TRUE(plant_breakpoints(database));
+            // A second pass over the image finds nothing waiting and touches nothing.
+            EXPECT_TRUE(std::is_sorted(record.offsets.begin(), record.offsets.end()));
+            EXPECT_TRUE(plant_breakpoints(database, record));
             EXPECT_EQ(read_code(info.hProcess, base).bytes, after.bytes);
             CloseHandle(info.hFile);
             break;
@@ -173,7 +174,9 @@ TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
     database.breakpoints[0x1000] = {file, 1, 0xCC, BreakpointState::hit};
     database.breakpoints[0x1010] = {file, 2, 0x55, BreakpointState::planted};
     database.breakpoints[0x1020] = {file, 3, 0xCC, BreakpointState::retired};
-    LineScanContext context{database, database.source_files, false, "", nullptr};
+    ModuleRecord record;
+    record.base = 0x1000;
+    LineScanContext context{database, database.source_files, false, "", &record};
     for (unsigned line : {11u, 12u, 13u, 14u}) {
         SRCCODEINFO info{};
         info.SizeOfStruct = sizeof(info);
@@ -189,5 +192,15 @@ TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
     EXPECT_EQ(database.breakpoints[0x1020].state, BreakpointState::unplanted);
     EXPECT_EQ(database.breakpoints[0x1030].state, BreakpointState::unplanted);
     EXPECT_STREQ(database.breakpoints[0x1030].file, "b.c");
-    EXPECT_EQ(database.unplanted, (std::vector<CodeAddress>{0x1020, 0x1030}));
+    // Every line of the image is in its list, from its base; the pass plants the waiting ones.
+    EXPECT_EQ(record.offsets, (std::vector<ImageOffset>{0x00, 0x10, 0x20, 0x30}));
+    // An address below the image's base is none of its code.
+    SRCCODEINFO below{};
+    below.SizeOfStruct = sizeof(below);
+    std::strcpy(below.FileName, "b.c");
+    below.LineNumber = 20;
+    below.Address = 0xFF0;
+    EXPECT_TRUE(on_source_line(&below, &context));
+    EXPECT_TRUE(database.breakpoints.find(0xFF0) == database.breakpoints.end());
+    EXPECT_EQ(record.offsets.size(), 4u);
 }

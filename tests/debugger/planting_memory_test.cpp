@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <vector>
 
 #include "debugger/breakpoints.h"
 
@@ -49,16 +50,22 @@ struct Pages {
     std::uint8_t* base;
 };
 
+// The lines of one image at `base`, entered as the scan enters them.
 struct Table {
-    Table() { database.process = GetCurrentProcess(); }
+    explicit Table(CodeAddress base) {
+        database.process = GetCurrentProcess();
+        module.base = base;
+    }
     void enter(CodeAddress address, std::uint32_t line) {
         database.breakpoints[address] = {"m.c", line, 0xCC, BreakpointState::unplanted};
-        database.unplanted.push_back(address);
+        module.offsets.push_back(static_cast<ImageOffset>(address - module.base));
     }
+    bool plant() { return plant_breakpoints(database, module); }
     BreakpointEntry& operator[](CodeAddress address) { return database.breakpoints[address]; }
 
     volatile LONG cancel = 0;
     CoverageDatabase database{"x", "", "", false, false, false, nullptr, &cancel};
+    ModuleRecord module;
 };
 
 DWORD WINAPI idle(LPVOID) {
@@ -95,21 +102,23 @@ struct StoppedThread {
 
 TEST(PlantingMemory, ReadOnlyCodeIsPlantedAndOnlyLineStartsChange) {
     Pages pages;
-    Table table;
+    Table table(pages.at(0));
     pages.base[0x20] = 0xCC; // a breakpoint compiled into the code
     std::uint8_t first = pages.base[0x10], last = pages.base[2 * kPage + 0x30];
     table.enter(pages.at(2 * kPage + 0x30), 4);
     table.enter(pages.at(0x20), 2);
     table.enter(pages.at(0x10), 1);
 
-    EXPECT_TRUE(plant_breakpoints(table.database));
+    EXPECT_TRUE(table.plant());
     EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
     EXPECT_EQ(table[pages.at(0x10)].saved_byte, first);
     EXPECT_EQ(table[pages.at(0x20)].state, BreakpointState::native_break);
     EXPECT_EQ(table[pages.at(0x20)].saved_byte, 0xCC);
     EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state, BreakpointState::planted);
     EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].saved_byte, last);
-    EXPECT_TRUE(table.database.unplanted.empty());
+    // Each line once, in address order: the list the image keeps for its unload.
+    EXPECT_EQ(table.module.offsets,
+              (std::vector<ImageOffset>{0x10, 0x20, static_cast<ImageOffset>(2 * kPage + 0x30)}));
 
     // Only the planted line starts changed; the read-only code keeps its protection.
     for (SIZE_T i = 0; i < 3 * kPage; ++i) {
@@ -122,9 +131,12 @@ TEST(PlantingMemory, ReadOnlyCodeIsPlantedAndOnlyLineStartsChange) {
     }
     EXPECT_EQ(pages.protection(2 * kPage), static_cast<DWORD>(PAGE_EXECUTE_READ));
 
-    // Nothing is queued any more: a second pass plants nothing and changes nothing.
-    EXPECT_TRUE(plant_breakpoints(table.database));
+    // Nothing waits any more: a second pass over the image changes nothing, not even the
+    // bytes it kept.
+    EXPECT_TRUE(table.plant());
     EXPECT_EQ(pages.base[0x11], static_cast<std::uint8_t>(0x40 + 0x11 % 7));
+    EXPECT_EQ(table[pages.at(0x10)].saved_byte, first);
+    EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
 }
 
 TEST(PlantingMemory, AnUnreadableGranuleCostsOnlyItsOwnLines) {
@@ -132,12 +144,12 @@ TEST(PlantingMemory, AnUnreadableGranuleCostsOnlyItsOwnLines) {
     if (!pages.hole_unreadable())
         GTEST_SKIP() << "this system reads memory that was freed; an unreadable span cannot be "
                         "provoked here";
-    Table table;
+    Table table(pages.at(0));
     table.enter(pages.at(0x10), 1);
     table.enter(pages.at(kPage + 0x10), 2);
     table.enter(pages.at(2 * kPage + 0x30), 3);
     // A line was lost to the unreadable memory: the pass says so.
-    EXPECT_FALSE(plant_breakpoints(table.database));
+    EXPECT_FALSE(table.plant());
     EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
     EXPECT_EQ(table[pages.at(kPage + 0x10)].state, BreakpointState::unplantable);
     EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state, BreakpointState::planted);
@@ -147,13 +159,13 @@ TEST(PlantingMemory, AnUnreadableGranuleCostsOnlyItsOwnLines) {
 
 TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) {
     Pages pages;
-    Table table;
+    Table table(pages.at(0));
     pages.base[0x20] = 0xCC;
     CodeAddress planted = pages.at(2 * kPage + 0x30), native = pages.at(0x20);
     std::uint8_t original = pages.base[2 * kPage + 0x30];
     table.enter(planted, 1);
     table.enter(native, 2);
-    plant_breakpoints(table.database);
+    table.plant();
 
     // A planted line in read-only code: byte restored, thread moved back onto it, line hit.
     StoppedThread thread(planted);
@@ -187,16 +199,73 @@ TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) 
 
 TEST(PlantingMemory, ACancelledPassKeepsWhatItDidNotReachQueued) {
     Pages pages;
-    Table table;
+    Table table(pages.at(0));
     table.enter(pages.at(0x10), 1);
     table.enter(pages.at(0x30), 2);
     table.cancel = 1;
-    EXPECT_FALSE(plant_breakpoints(table.database));
+    EXPECT_FALSE(table.plant());
     EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::unplanted);
-    EXPECT_EQ(table.database.unplanted.size(), 2u);
+    EXPECT_EQ(table[pages.at(0x30)].state, BreakpointState::unplanted);
     EXPECT_NE(pages.base[0x10], 0xCC);
     table.cancel = 0;
-    EXPECT_TRUE(plant_breakpoints(table.database));
+    EXPECT_TRUE(table.plant());
     EXPECT_EQ(pages.base[0x10], 0xCC);
     EXPECT_EQ(pages.base[0x30], 0xCC);
+}
+
+// An image unloaded and loaded again at the same base: the scan of the new image enters its
+// lines into a fresh list, and the pass over that list plants the retired lines again, but
+// never the one that ran before the unload.
+TEST(PlantingMemory, ARescanPlantsRetiredLinesAgainAndNeverAHitOne) {
+    Pages pages;
+    volatile LONG cancel = 0;
+    CoverageDatabase database("x", "", "", false, false, false, nullptr, &cancel);
+    database.process = GetCurrentProcess();
+    const SIZE_T lines[] = {0x40, 0x10, 2 * kPage + 0x30}; // out of address order, as scans go
+    auto scan = [&](ModuleRecord& module) {
+        module.base = pages.at(0);
+        LineScanContext context{database, database.source_files, false, "", &module};
+        for (std::uint32_t i = 0; i < 3; ++i) {
+            SRCCODEINFO info{};
+            info.SizeOfStruct = sizeof(info);
+            std::strcpy(info.FileName, "m.c");
+            info.LineNumber = i + 1;
+            info.Address = static_cast<DWORD64>(pages.at(lines[i]));
+            EXPECT_TRUE(on_source_line(&info, &context));
+        }
+        return plant_breakpoints(database, module);
+    };
+    std::uint8_t original[3];
+    for (int i = 0; i < 3; ++i)
+        original[i] = pages.base[lines[i]];
+
+    ModuleRecord first;
+    ASSERT_TRUE(scan(first));
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(pages.base[lines[i]], 0xCC) << i;
+    StoppedThread thread(pages.at(0x10));
+    ASSERT_TRUE(handle_breakpoint_hit(database, thread.handle, pages.at(0x10)));
+
+    // The unload: the image's memory holds its code again, and the lines that did not run are
+    // retired, as the debugger does from the image's list.
+    DWORD previous = 0;
+    VirtualProtect(pages.base + 2 * kPage, kPage, PAGE_EXECUTE_READWRITE, &previous);
+    for (int i = 0; i < 3; ++i)
+        pages.base[lines[i]] = original[i];
+    VirtualProtect(pages.base + 2 * kPage, kPage, previous, &previous);
+    for (ImageOffset offset : first.offsets) {
+        BreakpointEntry& entry = database.breakpoints[first.base + offset];
+        if (entry.state != BreakpointState::hit)
+            entry.state = BreakpointState::retired;
+    }
+
+    ModuleRecord second;
+    EXPECT_TRUE(scan(second));
+    EXPECT_EQ(pages.base[0x40], 0xCC);
+    EXPECT_EQ(pages.base[2 * kPage + 0x30], 0xCC);
+    EXPECT_EQ(database.breakpoints[pages.at(0x40)].saved_byte, original[0]);
+    EXPECT_EQ(database.breakpoints[pages.at(0x40)].state, BreakpointState::planted);
+    EXPECT_EQ(pages.base[0x10], original[1]); // it ran: never planted again
+    EXPECT_EQ(database.breakpoints[pages.at(0x10)].state, BreakpointState::hit);
+    EXPECT_EQ(second.offsets.size(), 3u);
 }
