@@ -97,16 +97,17 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
     // The handler's parse of an image costs about 0.1 s even when none of its names can lie
     // under the source folder (Wine's own DLLs: most of a short run). Such an image is passed
     // by with the message and the planting pass of a read one, so the log stays the same.
+    // The planting pass plants from the image's line offsets, kept or not.
+    ModuleRecord unkept;
+    ModuleRecord& record = module != nullptr ? *module : unkept;
     std::uint32_t image_size = 0;
     if (!database.function_names &&
         image_lines_miss_folder(image_file, database.source_folder, &image_size)) {
-        if (module != nullptr) {
-            module->base = base;
-            module->end = base + image_size;
-        }
+        record.base = base;
+        record.end = base + image_size;
         report_message(database.notify_window, MSG_MODULE_LINES_READ,
                        path_of_file(image_file).c_str());
-        return plant_breakpoints(database);
+        return plant_breakpoints(database, record);
     }
 
     HANDLE process = database.process;
@@ -122,9 +123,6 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
         SymUnloadModule64(process, module_base);
         return true;
     }
-    // The planting pass plants from the image's line offsets, kept or not.
-    ModuleRecord unkept;
-    ModuleRecord& record = module != nullptr ? *module : unkept;
     record.base = base;
     record.end = base + info.ImageSize;
 
