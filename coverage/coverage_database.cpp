@@ -31,9 +31,8 @@ CoverageDatabase::CoverageDatabase(const char* command_text, const char* work_fo
     : command_text(command_text), work_folder(work_folder), source_folder(source_folder),
       existing_files_only(existing_files_only), function_names(function_names),
       show_debug_output(show_debug_output), notify_window(notify_window), cancel_flag(cancel_flag) {
-    // Address 0 never holds code; its all-zero entry marks an empty bucket.
-    breakpoints.set_empty_key(0);
     source_files.set_empty_key(nullptr);
+    file_names_.push_back(nullptr); // kNoSourceFile
 }
 
 CoverageDatabase::~CoverageDatabase() {
@@ -44,24 +43,29 @@ CoverageDatabase::~CoverageDatabase() {
     // Function names, the symbol path and the containers' storage free themselves.
 }
 
-const char* CoverageDatabase::find_source_file(const char* name, bool* accepted) const {
+bool CoverageDatabase::find_source_file(const char* name, std::uint32_t* file) const {
     const auto found = source_files.find(name);
     if (found == source_files.end()) {
-        return nullptr;
+        return false;
     }
-    if (accepted != nullptr) {
-        *accepted = found->second;
-    }
-    return found->first;
+    *file = found->second;
+    return true;
 }
 
-const char* CoverageDatabase::add_source_file(std::unique_ptr<char[]> name, bool accepted) {
-    // A name entered twice keeps its first copy and flag, so every pointer handed out stays valid.
+std::uint32_t CoverageDatabase::add_source_file(std::unique_ptr<char[]> name, bool accepted) {
+    // A name entered twice keeps its first copy and index, so every index handed out stays valid.
     const auto found = source_files.find(name.get());
     if (found != source_files.end()) {
-        return found->first;
+        return found->second;
     }
-    const char* key = name.release();
-    source_files.insert(std::make_pair(key, accepted));
-    return key;
+    // Only accepted names take an index. The entry keeps it in kSourceFileBits bits; a name
+    // beyond the last index is kept as not accepted, so its lines stay out of the table rather
+    // than be written under another file's name.
+    std::uint32_t file = kNoSourceFile;
+    if (accepted && file_names_.size() < kSourceFileLimit) {
+        file = static_cast<std::uint32_t>(file_names_.size());
+        file_names_.push_back(name.get());
+    }
+    source_files.insert(std::make_pair(name.release(), file));
+    return file;
 }

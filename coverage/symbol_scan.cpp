@@ -49,35 +49,32 @@ BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
     if (!source_folder_matches(line->FileName, context.source_folder))
         return TRUE;
 
-    bool accepted = false;
-    const char* file = context.database.find_source_file(line->FileName, &accepted);
-    if (file == nullptr) {
+    std::uint32_t file = kNoSourceFile;
+    if (!context.database.find_source_file(line->FileName, &file)) {
         std::unique_ptr<char[]> name = copy_text(line->FileName, std::strlen(line->FileName));
-        accepted = !context.existing_files_only ||
-                   GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES;
+        bool accepted = !context.existing_files_only ||
+                        GetFileAttributesA(name.get()) != INVALID_FILE_ATTRIBUTES;
         file = context.database.add_source_file(std::move(name), accepted);
     }
-    if (!accepted)
-        return TRUE;
+    if (file == kNoSourceFile)
+        return TRUE; // not accepted
 
     CodeAddress address = to_code_address(line->Address);
     ImageOffset offset = 0;
     if (!image_offset(address, context.module->base, &offset))
         return TRUE; // outside the image: no code of it to plant
-    BreakpointTable& table = context.database.breakpoints;
-    auto found = table.find(address);
-    if (found == table.end()) {
-        table[address] = BreakpointEntry{file, static_cast<std::uint32_t>(line->LineNumber),
-                                         kBreakpointByte, BreakpointState::unplanted};
-    } else {
-        BreakpointEntry& entry = found->second;
-        entry.file = file;
-        entry.line = static_cast<std::uint32_t>(line->LineNumber);
+    const auto line_number = static_cast<std::uint32_t>(line->LineNumber);
+    const auto entered = context.database.breakpoints.insert(
+        address, BreakpointEntry{file, line_number, kBreakpointByte, BreakpointState::unplanted});
+    if (!entered.second) {
+        BreakpointEntry& entry = *entered.first;
+        entry.set_file(file);
+        entry.line = line_number;
         // A hit stays a hit and a planted entry keeps the byte it replaced; only a line whose
         // image was unloaded meanwhile is planted afresh in the new image.
-        if (entry.state == BreakpointState::retired) {
-            entry.state = BreakpointState::unplanted;
-            entry.saved_byte = kBreakpointByte;
+        if (entry.state() == BreakpointState::retired) {
+            entry.set_state(BreakpointState::unplanted);
+            entry.set_saved_byte(kBreakpointByte);
         }
     }
     context.module->offsets.push_back(offset);

@@ -86,11 +86,10 @@ class PlantingPass {
 
     // The entry of a line that this pass still has to plant, else null.
     BreakpointEntry* waiting(CodeAddress address) const {
-        auto found = database_.breakpoints.find(address);
-        if (found == database_.breakpoints.end() ||
-            found->second.state != BreakpointState::unplanted)
+        BreakpointEntry* entry = database_.breakpoints.find(address);
+        if (entry == nullptr || entry->state() != BreakpointState::unplanted)
             return nullptr;
-        return &found->second;
+        return entry;
     }
 
     // One read of the span, the breakpoint bytes patched into the copy, one write back. A span
@@ -146,10 +145,10 @@ class PlantingPass {
             std::size_t offset = static_cast<std::size_t>(address(at) - base);
             if (copy_[offset] == kBreakpointByte) {
                 // A breakpoint compiled into the target: planting over it would lose it.
-                entry->state = BreakpointState::native_break;
+                entry->set_state(BreakpointState::native_break);
                 continue;
             }
-            entry->saved_byte = copy_[offset];
+            entry->set_saved_byte(copy_[offset]);
             copy_[offset] = kBreakpointByte;
             planted_from = std::min(planted_from, offset);
             planted_to = offset + 1;
@@ -169,12 +168,12 @@ class PlantingPass {
             if (entry == nullptr)
                 continue;
             if (written) {
-                entry->state = BreakpointState::planted;
+                entry->set_state(BreakpointState::planted);
             } else if (!write_target(process_, address(at), &kBreakpointByte, 1)) {
                 mark_unplantable(*entry);
                 continue;
             } else {
-                entry->state = BreakpointState::planted;
+                entry->set_state(BreakpointState::planted);
             }
         }
         wrote_ = true;
@@ -193,22 +192,22 @@ class PlantingPass {
             return true;
         }
         if (original == kBreakpointByte) {
-            entry->state = BreakpointState::native_break;
+            entry->set_state(BreakpointState::native_break);
             return true;
         }
         if (!write_target(process_, address, &kBreakpointByte, 1)) {
             mark_unplantable(*entry);
             return true;
         }
-        entry->saved_byte = original;
-        entry->state = BreakpointState::planted;
+        entry->set_saved_byte(original);
+        entry->set_state(BreakpointState::planted);
         wrote_ = true;
         return true;
     }
 
     void mark_unplantable(BreakpointEntry& entry) {
-        entry.saved_byte = kBreakpointByte;
-        entry.state = BreakpointState::unplantable;
+        entry.set_saved_byte(kBreakpointByte);
+        entry.set_state(BreakpointState::unplantable);
         lost_lines_ = true;
     }
 
@@ -251,17 +250,18 @@ bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module) {
 }
 
 bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address) {
-    auto found = database.breakpoints.find(address);
-    if (found == database.breakpoints.end())
+    BreakpointEntry* found = database.breakpoints.find(address);
+    if (found == nullptr)
         return true; // the loader's breakpoint, or one of the target's own
-    BreakpointEntry& entry = found->second;
+    BreakpointEntry& entry = *found;
     HANDLE process = database.process;
 
-    switch (entry.state) {
+    switch (entry.state()) {
     case BreakpointState::planted: {
-        bool restored = write_target(process, address, &entry.saved_byte, 1);
-        entry.saved_byte = kBreakpointByte;
-        entry.state = BreakpointState::hit;
+        const std::uint8_t saved = entry.saved_byte();
+        bool restored = write_target(process, address, &saved, 1);
+        entry.set_saved_byte(kBreakpointByte);
+        entry.set_state(BreakpointState::hit);
         if (!restored)
             return false; // rewinding onto our own 0xCC would repeat this event without end
         FlushInstructionCache(process, remote(address), 1);
@@ -277,7 +277,7 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
     }
     case BreakpointState::native_break:
         // The target's own breakpoint at a line start: the line ran, the breakpoint stays.
-        entry.state = BreakpointState::hit;
+        entry.set_state(BreakpointState::hit);
         return true;
     default:
         // Not planted by us (waiting, unplantable or retired): the target's own breakpoint.

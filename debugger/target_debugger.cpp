@@ -174,10 +174,10 @@ void TargetDebugger::handle_unload(CodeAddress base) {
     // restored again, and the ones that ran stay reached.
     const ModuleRecord& record = found->second;
     for (ImageOffset offset : record.offsets) {
-        auto entry = database.breakpoints.find(record.base + offset);
-        if (entry != database.breakpoints.end() && entry->second.state != BreakpointState::hit) {
-            entry->second.state = BreakpointState::retired;
-            entry->second.saved_byte = kBreakpointByte;
+        BreakpointEntry* entry = database.breakpoints.find(record.base + offset);
+        if (entry != nullptr && entry->state() != BreakpointState::hit) {
+            entry->set_state(BreakpointState::retired);
+            entry->set_saved_byte(kBreakpointByte);
         }
     }
     modules_.erase(found);

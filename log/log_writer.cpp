@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "app/cancel.h"
@@ -137,29 +136,38 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
     }
     report_message(database.notify_window, MSG_LOG_BODY_BEGINS);
 
-    // One walk copies the entries, each tagged with the index of its interned path in the order
-    // met. A line is reached only when its hit was observed. Entries with line 0 have no place
-    // in a status string and are left out.
+    // One walk copies the entries, each tagged with the index of its path in the order met. A
+    // line is reached only when its hit was observed. Entries with line 0 have no place in a
+    // status string and are left out.
     std::vector<LogLine> lines;
     lines.reserve(database.breakpoints.size());
+    constexpr std::uint32_t kNotMet = UINT32_MAX;
+    std::vector<std::uint32_t> path_index(database.file_count(), kNotMet); // by file index
     std::vector<const char*> paths;
-    std::unordered_map<const char*, std::uint32_t> path_index;
-    for (const auto& slot : database.breakpoints) {
+    bool cancelled = false;
+    database.breakpoints.for_each([&](CodeAddress address, const BreakpointEntry& entry) {
+        if (cancelled) {
+            return;
+        }
         if (cancel_requested(database.cancel_flag)) {
-            return false;
+            cancelled = true;
+            return;
         }
-        const BreakpointEntry& entry = slot.second;
-        if (entry.file == nullptr || entry.line == 0) {
-            continue;
+        if (entry.file() == kNoSourceFile || entry.line == 0) {
+            return;
         }
-        const auto inserted =
-            path_index.emplace(entry.file, static_cast<std::uint32_t>(paths.size()));
-        if (inserted.second) {
-            paths.push_back(entry.file);
+        std::uint32_t& index = path_index[entry.file()];
+        if (index == kNotMet) {
+            index = static_cast<std::uint32_t>(paths.size());
+            paths.push_back(database.file_name(entry.file()));
         }
-        const std::uint32_t reached = entry.state == BreakpointState::hit ? 1 : 0;
-        lines.push_back(LogLine{inserted.first->second << 1 | reached, entry.line, slot.first});
+        const std::uint32_t reached = entry.state() == BreakpointState::hit ? 1 : 0;
+        lines.push_back(LogLine{index << 1 | reached, entry.line, address});
+    });
+    if (cancelled) {
+        return false;
     }
+    std::vector<std::uint32_t>().swap(path_index);
 
     FunctionList& functions = database.functions;
     std::sort(functions.begin(), functions.end(),
