@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -63,51 +65,91 @@ TEST_F(DatabaseTest, StartsEmptyWithTheRunsParameters) {
     EXPECT_TRUE(db.source_files.empty());
     EXPECT_TRUE(db.functions.empty());
     EXPECT_TRUE(db.symbol_path.empty());
-    EXPECT_EQ(32u, db.breakpoints.bucket_count());
     EXPECT_EQ(32u, db.source_files.bucket_count());
+    EXPECT_EQ(1u, db.file_count());
+    EXPECT_EQ(nullptr, db.file_name(kNoSourceFile));
 }
 
 TEST_F(DatabaseTest, NewBreakpointEntryIsAllZeroAndAnAddressKeepsOneEntry) {
     BreakpointEntry& entry = database.breakpoints[0x401000];
-    EXPECT_EQ(nullptr, entry.file);
+    EXPECT_EQ(kNoSourceFile, entry.file());
     EXPECT_EQ(0u, entry.line);
-    EXPECT_EQ(0u, entry.saved_byte);
-    EXPECT_EQ(BreakpointState::unplanted, entry.state);
+    EXPECT_EQ(0u, entry.saved_byte());
+    EXPECT_EQ(BreakpointState::unplanted, entry.state());
 
-    const char* file = database.add_source_file(copy_text("C:\\src\\a.c"), true);
+    const std::uint32_t file = database.add_source_file(copy_text("C:\\src\\a.c"), true);
     database.breakpoints[0x401000] = BreakpointEntry{file, 3, 0xCC, BreakpointState::unplanted};
     database.breakpoints[0x401000] = BreakpointEntry{file, 4, 0xCC, BreakpointState::unplanted};
+    // insert keeps the entry of an address met before.
+    const auto again = database.breakpoints.insert(
+        0x401000, BreakpointEntry{file, 5, 0x90, BreakpointState::planted});
+    EXPECT_FALSE(again.second);
+    EXPECT_EQ(4u, again.first->line);
     EXPECT_EQ(1u, database.breakpoints.size());
-    EXPECT_EQ(4u, database.breakpoints.find(0x401000)->second.line);
-    EXPECT_TRUE(database.breakpoints.find(0x401001) == database.breakpoints.end());
+    EXPECT_EQ(4u, database.breakpoints.find(0x401000)->line);
+    EXPECT_EQ(nullptr, database.breakpoints.find(0x401001));
 }
 
-TEST_F(DatabaseTest, EqualNamesShareOneStoredKey) {
-    const char* stored = database.add_source_file(copy_text("C:\\src\\a.c"), false);
-    bool accepted = true;
-    // A different copy of the same text finds the stored key, not itself.
+TEST_F(DatabaseTest, EqualNamesShareOneIndex) {
+    const std::uint32_t stored = database.add_source_file(copy_text("C:\\src\\a.c"), true);
+    EXPECT_NE(kNoSourceFile, stored);
+    EXPECT_STREQ("C:\\src\\a.c", database.file_name(stored));
+    // A different copy of the same text finds the stored index.
     const std::string probe = "C:\\src\\a.c";
-    EXPECT_EQ(stored, database.find_source_file(probe.c_str(), &accepted));
-    EXPECT_FALSE(accepted);
-    // Entering it again keeps the first key and flag.
-    EXPECT_EQ(stored, database.add_source_file(copy_text("C:\\src\\a.c"), true));
-    EXPECT_EQ(1u, database.source_files.size());
-    EXPECT_EQ(stored, database.find_source_file(probe.c_str(), &accepted));
-    EXPECT_FALSE(accepted);
-    EXPECT_EQ(nullptr, database.find_source_file("C:\\src\\b.c", &accepted));
+    std::uint32_t file = kNoSourceFile;
+    EXPECT_TRUE(database.find_source_file(probe.c_str(), &file));
+    EXPECT_EQ(stored, file);
+    // Entering it again keeps the first index, and its flag: not accepted stays so.
+    EXPECT_EQ(stored, database.add_source_file(copy_text("C:\\src\\a.c"), false));
+    const std::uint32_t rejected = database.add_source_file(copy_text("C:\\src\\r.c"), false);
+    EXPECT_EQ(kNoSourceFile, rejected);
+    EXPECT_EQ(kNoSourceFile, database.add_source_file(copy_text("C:\\src\\r.c"), true));
+    EXPECT_TRUE(database.find_source_file("C:\\src\\r.c", &file));
+    EXPECT_EQ(kNoSourceFile, file);
+    EXPECT_EQ(2u, database.source_files.size());
+    EXPECT_EQ(2u, database.file_count()); // the rejected name takes no index
+    EXPECT_FALSE(database.find_source_file("C:\\src\\b.c", &file));
 }
 
 TEST_F(DatabaseTest, TwoSpellingsOfOneFileAreTwoEntries) {
-    const char* upper = database.add_source_file(copy_text("C:\\SRC\\a.c"), true);
-    const char* slashed = database.add_source_file(copy_text("C:/SRC/a.c"), false);
-    const char* lower = database.add_source_file(copy_text("c:\\src\\a.c"), true);
+    const std::uint32_t upper = database.add_source_file(copy_text("C:\\SRC\\a.c"), true);
+    const std::uint32_t slashed = database.add_source_file(copy_text("C:/SRC/a.c"), true);
+    const std::uint32_t lower = database.add_source_file(copy_text("c:\\src\\a.c"), true);
     EXPECT_NE(upper, slashed);
     EXPECT_NE(upper, lower);
     EXPECT_NE(slashed, lower);
     EXPECT_EQ(3u, database.source_files.size());
-    bool accepted = true;
-    EXPECT_EQ(slashed, database.find_source_file("C:/SRC/a.c", &accepted));
-    EXPECT_FALSE(accepted);
+    std::uint32_t file = kNoSourceFile;
+    EXPECT_TRUE(database.find_source_file("C:/SRC/a.c", &file));
+    EXPECT_EQ(slashed, file);
+    EXPECT_STREQ("C:/SRC/a.c", database.file_name(slashed));
+    EXPECT_STREQ("c:\\src\\a.c", database.file_name(lower));
+}
+
+// The entry keeps the file index in 21 bits. Every index that fits is given and names its own
+// file; the name after the last one is kept as not accepted (its lines are not entered) rather
+// than wrap onto index 0 or another file's index. The real limit: 2^21 - 1 names.
+TEST_F(DatabaseTest, NamesBeyondTheLastFileIndexAreNotAccepted) {
+    char name[32];
+    for (std::uint32_t i = 1; i < kSourceFileLimit; ++i) {
+        std::snprintf(name, sizeof(name), "C:\\s\\%u.c", i);
+        ASSERT_EQ(i, database.add_source_file(copy_text(name), true));
+    }
+    EXPECT_EQ(kSourceFileLimit, database.file_count());
+    EXPECT_EQ(kNoSourceFile, database.add_source_file(copy_text("C:\\s\\over.c"), true));
+    std::uint32_t file = 1;
+    EXPECT_TRUE(database.find_source_file("C:\\s\\over.c", &file));
+    EXPECT_EQ(kNoSourceFile, file);
+    EXPECT_EQ(kSourceFileLimit, database.file_count());
+    // The last index survives the entry's packing beside the state and saved byte.
+    BreakpointEntry entry{kSourceFileLimit - 1, 7, 0xAB, BreakpointState::native_break};
+    EXPECT_STREQ("C:\\s\\2097151.c", database.file_name(entry.file()));
+    EXPECT_EQ(0xABu, entry.saved_byte());
+    EXPECT_EQ(BreakpointState::native_break, entry.state());
+    entry.set_state(BreakpointState::retired);
+    entry.set_saved_byte(0xCC);
+    EXPECT_EQ(kSourceFileLimit - 1, entry.file());
+    EXPECT_EQ(7u, entry.line);
 }
 
 TEST(SourceNameHash, FiveTimesPlusSignedByteModulo2To32) {
@@ -145,7 +187,7 @@ TEST(DatabaseDestruction, FreesEveryNameItOwns) {
         CoverageDatabase db("cmd", "", "", false, true, false, nullptr, &cancel);
         for (int i = 0; i < 100; ++i) {
             const std::string name = "C:\\src\\file" + std::to_string(i) + ".cpp";
-            const char* file = db.add_source_file(copy_text(name.c_str()), i % 2 == 0);
+            const std::uint32_t file = db.add_source_file(copy_text(name.c_str()), i % 2 == 0);
             db.breakpoints[0x1000 + i] =
                 BreakpointEntry{file, 1u + i, 0xCC, BreakpointState::unplanted};
         }

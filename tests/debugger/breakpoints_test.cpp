@@ -7,10 +7,12 @@
 #include <dbghelp.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
 
+#include "app/heap_text.h"
 #include "coverage/symbol_scan.h"
 #include "debugger/breakpoints.h"
 #include "debugger/launch.h"
@@ -58,10 +60,12 @@ std::uint8_t byte_at(HANDLE process, CodeAddress address) {
 }
 
 CodeAddress address_of(const CoverageDatabase& database, const BreakpointEntry* wanted) {
-    for (const auto& item : database.breakpoints)
-        if (&item.second == wanted)
-            return item.first;
-    return 0;
+    CodeAddress found = 0;
+    database.breakpoints.for_each([&](CodeAddress address, const BreakpointEntry& entry) {
+        if (&entry == wanted)
+            found = address;
+    });
+    return found;
 }
 
 } // namespace
@@ -103,14 +107,14 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
             // The one line that starts with the program's own breakpoint is left as it is.
             std::map<CodeAddress, const BreakpointEntry*> planted;
             std::size_t native = 0;
-            for (const auto& item : database.breakpoints) {
-                if (item.second.state == BreakpointState::planted)
-                    planted[item.first] = &item.second;
-                if (item.second.state == BreakpointState::native_break) {
+            database.breakpoints.for_each([&](CodeAddress address, const BreakpointEntry& entry) {
+                if (entry.state() == BreakpointState::planted)
+                    planted[address] = &entry;
+                if (entry.state() == BreakpointState::native_break) {
                     ++native;
-                    EXPECT_EQ(byte_at(info.hProcess, item.first), 0xCC);
+                    EXPECT_EQ(byte_at(info.hProcess, address), 0xCC);
                 }
-            }
+            });
             EXPECT_EQ(native, 1u);
             EXPECT_EQ(planted.size() + native, database.breakpoints.size());
             for (std::size_t i = 0; i < before.bytes.size(); ++i) {
@@ -119,12 +123,12 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
                     ASSERT_EQ(after.bytes[i], before.bytes[i]) << i;
                 } else {
                     EXPECT_EQ(after.bytes[i], 0xCC);
-                    EXPECT_EQ(found->second->saved_byte, before.bytes[i]);
+                    EXPECT_EQ(found->second->saved_byte(), before.bytes[i]);
                 }
             }
             square = address_of(database, marked_entry(database, "debuggee.c", "square"));
             ASSERT_NE(square, 0u);
-            square_byte = database.breakpoints[square].saved_byte;
+            square_byte = database.breakpoints[square].saved_byte();
 
             // A second pass over the image finds nothing waiting and touches nothing.
             EXPECT_TRUE(std::is_sorted(record.offsets.begin(), record.offsets.end()));
@@ -149,8 +153,8 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
                 context.ContextFlags = kInstructionPointerContext;
                 ASSERT_TRUE(GetThreadContext(main_thread, &context));
                 EXPECT_EQ(instruction_pointer(context), static_cast<InstructionPointer>(square));
-                EXPECT_EQ(database.breakpoints[square].state, BreakpointState::hit);
-                EXPECT_EQ(database.breakpoints[square].saved_byte, 0xCC);
+                EXPECT_EQ(database.breakpoints[square].state(), BreakpointState::hit);
+                EXPECT_EQ(database.breakpoints[square].saved_byte(), 0xCC);
             }
             break;
         }
@@ -170,7 +174,7 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
 TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
     volatile LONG cancel = 0;
     CoverageDatabase database("x", "", "", false, false, false, nullptr, &cancel);
-    static char file[] = "a.c";
+    const std::uint32_t file = database.add_source_file(copy_text("a.c"), true);
     database.breakpoints[0x1000] = {file, 1, 0xCC, BreakpointState::hit};
     database.breakpoints[0x1010] = {file, 2, 0x55, BreakpointState::planted};
     database.breakpoints[0x1020] = {file, 3, 0xCC, BreakpointState::retired};
@@ -185,13 +189,13 @@ TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
         info.Address = 0x1000 + (line - 11) * 0x10;
         EXPECT_TRUE(on_source_line(&info, &context));
     }
-    EXPECT_EQ(database.breakpoints[0x1000].state, BreakpointState::hit);
+    EXPECT_EQ(database.breakpoints[0x1000].state(), BreakpointState::hit);
     EXPECT_EQ(database.breakpoints[0x1000].line, 11u);
-    EXPECT_EQ(database.breakpoints[0x1010].state, BreakpointState::planted);
-    EXPECT_EQ(database.breakpoints[0x1010].saved_byte, 0x55);
-    EXPECT_EQ(database.breakpoints[0x1020].state, BreakpointState::unplanted);
-    EXPECT_EQ(database.breakpoints[0x1030].state, BreakpointState::unplanted);
-    EXPECT_STREQ(database.breakpoints[0x1030].file, "b.c");
+    EXPECT_EQ(database.breakpoints[0x1010].state(), BreakpointState::planted);
+    EXPECT_EQ(database.breakpoints[0x1010].saved_byte(), 0x55);
+    EXPECT_EQ(database.breakpoints[0x1020].state(), BreakpointState::unplanted);
+    EXPECT_EQ(database.breakpoints[0x1030].state(), BreakpointState::unplanted);
+    EXPECT_STREQ(database.file_name(database.breakpoints[0x1030].file()), "b.c");
     // Every line of the image is in its list, from its base; the pass plants the waiting ones.
     EXPECT_EQ(record.offsets, (std::vector<ImageOffset>{0x00, 0x10, 0x20, 0x30}));
     // An address below the image's base is none of its code.
@@ -201,6 +205,6 @@ TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
     below.LineNumber = 20;
     below.Address = 0xFF0;
     EXPECT_TRUE(on_source_line(&below, &context));
-    EXPECT_TRUE(database.breakpoints.find(0xFF0) == database.breakpoints.end());
+    EXPECT_EQ(database.breakpoints.find(0xFF0), nullptr);
     EXPECT_EQ(record.offsets.size(), 4u);
 }

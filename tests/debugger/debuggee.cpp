@@ -25,14 +25,15 @@ unsigned marked_line(const std::string& file, const std::string& name) {
 const BreakpointEntry* marked_entry(const CoverageDatabase& database, const std::string& file,
                                     const std::string& name) {
     unsigned line = marked_line(file, name);
-    for (const auto& item : database.breakpoints) {
-        const char* path = item.second.file;
-        std::size_t length = std::strlen(path);
-        if (item.second.line == line && length >= file.size() &&
+    const BreakpointEntry* found = nullptr;
+    database.breakpoints.for_each([&](CodeAddress, const BreakpointEntry& entry) {
+        const char* path = database.file_name(entry.file());
+        std::size_t length = path != nullptr ? std::strlen(path) : 0;
+        if (found == nullptr && entry.line == line && length >= file.size() &&
             std::strcmp(path + length - file.size(), file.c_str()) == 0)
-            return &item.second;
-    }
-    return nullptr;
+            found = &entry;
+    });
+    return found;
 }
 
 int processes_named(const std::string& name) {

@@ -36,7 +36,7 @@ struct DebugRun {
 BreakpointState state_of(const DebugRun& run, const char* file, const char* name) {
     const BreakpointEntry* entry = marked_entry(run.database, file, name);
     EXPECT_NE(entry, nullptr) << file << " " << name;
-    return entry != nullptr ? entry->state : BreakpointState::unplanted;
+    return entry != nullptr ? entry->state() : BreakpointState::unplanted;
 }
 
 } // namespace
@@ -50,13 +50,13 @@ TEST(TargetDebugger, RunMarksTheLinesThatRanAndLeavesTheOthersPlanted) {
     EXPECT_EQ(state_of(run, "debuggee.c", "never"), BreakpointState::planted);
     // The program checked its own results: a thread resumed at a wrong place would show here.
     EXPECT_EQ(state_of(run, "debuggee.c", "wrong"), BreakpointState::planted);
-    for (const auto& item : run.database.breakpoints) {
-        EXPECT_NE(item.second.state, BreakpointState::unplanted);
-        EXPECT_NE(item.second.state, BreakpointState::unplantable);
-        if (item.second.state == BreakpointState::hit) {
-            EXPECT_EQ(item.second.saved_byte, 0xCC);
+    run.database.breakpoints.for_each([](CodeAddress, const BreakpointEntry& entry) {
+        EXPECT_NE(entry.state(), BreakpointState::unplanted);
+        EXPECT_NE(entry.state(), BreakpointState::unplantable);
+        if (entry.state() == BreakpointState::hit) {
+            EXPECT_EQ(entry.saved_byte(), 0xCC);
         }
-    }
+    });
     // The image's list, kept for its unload, holds each of its lines once.
     for (const auto& module : run.debugger.modules()) {
         const std::vector<ImageOffset>& offsets = module.second.offsets;

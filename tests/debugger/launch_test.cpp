@@ -59,7 +59,7 @@ TEST(LaunchTarget, AFolderNamedLikeTheProgramIsPassedOverForTheProgram) {
     // "native" reached the program: its own breakpoint line ran.
     const BreakpointEntry* native = marked_entry(database, "debuggee.c", "native");
     ASSERT_NE(native, nullptr);
-    EXPECT_EQ(native->state, BreakpointState::hit);
+    EXPECT_EQ(native->state(), BreakpointState::hit);
 }
 
 TEST(LaunchTarget, AQuotedPathWithBlanksIsFoundAndStartedWithItsArguments) {
@@ -79,5 +79,5 @@ TEST(LaunchTarget, AQuotedPathWithBlanksIsFoundAndStartedWithItsArguments) {
     EXPECT_EQ(database.symbol_path, folder + "\\;.");
     const BreakpointEntry* native = marked_entry(database, "debuggee.c", "native");
     ASSERT_NE(native, nullptr);
-    EXPECT_EQ(native->state, BreakpointState::hit);
+    EXPECT_EQ(native->state(), BreakpointState::hit);
 }

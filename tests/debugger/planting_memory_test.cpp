@@ -6,9 +6,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "app/heap_text.h"
 #include "debugger/breakpoints.h"
 
 namespace {
@@ -57,7 +59,7 @@ struct Table {
         module.base = base;
     }
     void enter(CodeAddress address, std::uint32_t line) {
-        database.breakpoints[address] = {"m.c", line, 0xCC, BreakpointState::unplanted};
+        database.breakpoints[address] = {file, line, 0xCC, BreakpointState::unplanted};
         module.offsets.push_back(static_cast<ImageOffset>(address - module.base));
     }
     bool plant() { return plant_breakpoints(database, module); }
@@ -65,6 +67,7 @@ struct Table {
 
     volatile LONG cancel = 0;
     CoverageDatabase database{"x", "", "", false, false, false, nullptr, &cancel};
+    std::uint32_t file = database.add_source_file(copy_text("m.c"), true);
     ModuleRecord module;
 };
 
@@ -110,12 +113,12 @@ TEST(PlantingMemory, ReadOnlyCodeIsPlantedAndOnlyLineStartsChange) {
     table.enter(pages.at(0x10), 1);
 
     EXPECT_TRUE(table.plant());
-    EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
-    EXPECT_EQ(table[pages.at(0x10)].saved_byte, first);
-    EXPECT_EQ(table[pages.at(0x20)].state, BreakpointState::native_break);
-    EXPECT_EQ(table[pages.at(0x20)].saved_byte, 0xCC);
-    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state, BreakpointState::planted);
-    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].saved_byte, last);
+    EXPECT_EQ(table[pages.at(0x10)].state(), BreakpointState::planted);
+    EXPECT_EQ(table[pages.at(0x10)].saved_byte(), first);
+    EXPECT_EQ(table[pages.at(0x20)].state(), BreakpointState::native_break);
+    EXPECT_EQ(table[pages.at(0x20)].saved_byte(), 0xCC);
+    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state(), BreakpointState::planted);
+    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].saved_byte(), last);
     // Each line once, in address order: the list the image keeps for its unload.
     EXPECT_EQ(table.module.offsets,
               (std::vector<ImageOffset>{0x10, 0x20, static_cast<ImageOffset>(2 * kPage + 0x30)}));
@@ -135,8 +138,8 @@ TEST(PlantingMemory, ReadOnlyCodeIsPlantedAndOnlyLineStartsChange) {
     // bytes it kept.
     EXPECT_TRUE(table.plant());
     EXPECT_EQ(pages.base[0x11], static_cast<std::uint8_t>(0x40 + 0x11 % 7));
-    EXPECT_EQ(table[pages.at(0x10)].saved_byte, first);
-    EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
+    EXPECT_EQ(table[pages.at(0x10)].saved_byte(), first);
+    EXPECT_EQ(table[pages.at(0x10)].state(), BreakpointState::planted);
 }
 
 TEST(PlantingMemory, AnUnreadableGranuleCostsOnlyItsOwnLines) {
@@ -150,9 +153,9 @@ TEST(PlantingMemory, AnUnreadableGranuleCostsOnlyItsOwnLines) {
     table.enter(pages.at(2 * kPage + 0x30), 3);
     // A line was lost to the unreadable memory: the pass says so.
     EXPECT_FALSE(table.plant());
-    EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::planted);
-    EXPECT_EQ(table[pages.at(kPage + 0x10)].state, BreakpointState::unplantable);
-    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state, BreakpointState::planted);
+    EXPECT_EQ(table[pages.at(0x10)].state(), BreakpointState::planted);
+    EXPECT_EQ(table[pages.at(kPage + 0x10)].state(), BreakpointState::unplantable);
+    EXPECT_EQ(table[pages.at(2 * kPage + 0x30)].state(), BreakpointState::planted);
     EXPECT_EQ(pages.base[0x10], 0xCC);
     EXPECT_EQ(pages.base[2 * kPage + 0x30], 0xCC);
 }
@@ -172,7 +175,7 @@ TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) 
     EXPECT_TRUE(handle_breakpoint_hit(table.database, thread.handle, planted));
     EXPECT_EQ(pages.base[2 * kPage + 0x30], original);
     EXPECT_EQ(thread.position(), planted);
-    EXPECT_EQ(table[planted].state, BreakpointState::hit);
+    EXPECT_EQ(table[planted].state(), BreakpointState::hit);
     EXPECT_EQ(pages.protection(2 * kPage), static_cast<DWORD>(PAGE_EXECUTE_READ));
 
     // A second thread that stopped there before the byte came back runs the restored line.
@@ -184,7 +187,7 @@ TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) 
     // The program's own breakpoint at a line start: reached, left in place, passed over.
     StoppedThread third(native);
     EXPECT_TRUE(handle_breakpoint_hit(table.database, third.handle, native));
-    EXPECT_EQ(table[native].state, BreakpointState::hit);
+    EXPECT_EQ(table[native].state(), BreakpointState::hit);
     EXPECT_EQ(pages.base[0x20], 0xCC);
     EXPECT_EQ(third.position(), native + 1);
     // ...and again the next time it fires, without a rewind onto it.
@@ -204,8 +207,8 @@ TEST(PlantingMemory, ACancelledPassKeepsWhatItDidNotReachQueued) {
     table.enter(pages.at(0x30), 2);
     table.cancel = 1;
     EXPECT_FALSE(table.plant());
-    EXPECT_EQ(table[pages.at(0x10)].state, BreakpointState::unplanted);
-    EXPECT_EQ(table[pages.at(0x30)].state, BreakpointState::unplanted);
+    EXPECT_EQ(table[pages.at(0x10)].state(), BreakpointState::unplanted);
+    EXPECT_EQ(table[pages.at(0x30)].state(), BreakpointState::unplanted);
     EXPECT_NE(pages.base[0x10], 0xCC);
     table.cancel = 0;
     EXPECT_TRUE(table.plant());
@@ -255,17 +258,17 @@ TEST(PlantingMemory, ARescanPlantsRetiredLinesAgainAndNeverAHitOne) {
     VirtualProtect(pages.base + 2 * kPage, kPage, previous, &previous);
     for (ImageOffset offset : first.offsets) {
         BreakpointEntry& entry = database.breakpoints[first.base + offset];
-        if (entry.state != BreakpointState::hit)
-            entry.state = BreakpointState::retired;
+        if (entry.state() != BreakpointState::hit)
+            entry.set_state(BreakpointState::retired);
     }
 
     ModuleRecord second;
     EXPECT_TRUE(scan(second));
     EXPECT_EQ(pages.base[0x40], 0xCC);
     EXPECT_EQ(pages.base[2 * kPage + 0x30], 0xCC);
-    EXPECT_EQ(database.breakpoints[pages.at(0x40)].saved_byte, original[0]);
-    EXPECT_EQ(database.breakpoints[pages.at(0x40)].state, BreakpointState::planted);
+    EXPECT_EQ(database.breakpoints[pages.at(0x40)].saved_byte(), original[0]);
+    EXPECT_EQ(database.breakpoints[pages.at(0x40)].state(), BreakpointState::planted);
     EXPECT_EQ(pages.base[0x10], original[1]); // it ran: never planted again
-    EXPECT_EQ(database.breakpoints[pages.at(0x10)].state, BreakpointState::hit);
+    EXPECT_EQ(database.breakpoints[pages.at(0x10)].state(), BreakpointState::hit);
     EXPECT_EQ(second.offsets.size(), 3u);
 }

@@ -30,9 +30,9 @@ constexpr BreakpointState kPlanted = BreakpointState::planted;
 struct LogWriterTest : ::testing::Test {
     LogWriterTest() { set_message_module(catalogue_module()); }
 
-    const char* file(const char* name) {
-        bool accepted = false;
-        if (const char* stored = database.find_source_file(name, &accepted))
+    std::uint32_t file(const char* name) {
+        std::uint32_t stored = kNoSourceFile;
+        if (database.find_source_file(name, &stored))
             return stored;
         return database.add_source_file(copy_text(name), true);
     }
@@ -46,8 +46,8 @@ struct LogWriterTest : ::testing::Test {
     }
     std::vector<CodeAddress> walk_order() const {
         std::vector<CodeAddress> order;
-        for (const auto& slot : database.breakpoints)
-            order.push_back(slot.first);
+        database.breakpoints.for_each(
+            [&order](CodeAddress address, const BreakpointEntry&) { order.push_back(address); });
         return order;
     }
 
@@ -105,11 +105,11 @@ TEST_F(LogWriterTest, OnlyAnObservedHitCountsAsReached) {
     line(0x1004, "C:\\src\\s.cpp", 4, BreakpointState::native_break);
     line(0x1005, "C:\\src\\s.cpp", 5, BreakpointState::retired);
     line(0x1006, "C:\\src\\s.cpp", 6, BreakpointState::hit);
-    for (auto& slot : database.breakpoints) {
-        if (slot.second.state != kPlanted) {
-            ASSERT_EQ(0xCC, slot.second.saved_byte);
+    database.breakpoints.for_each([](CodeAddress, const BreakpointEntry& entry) {
+        if (entry.state() != kPlanted) {
+            EXPECT_EQ(0xCC, entry.saved_byte());
         }
-    }
+    });
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN6,s.cpp\nS111113\n", write_log());
 }
 
@@ -122,7 +122,7 @@ void check_line_with_two_addresses(LogWriterTest& test, bool hit_met_first) {
     std::vector<CodeAddress> order = test.walk_order();
     order.erase(std::remove(order.begin(), order.end(), CodeAddress{0x1010}), order.end());
     ASSERT_EQ(2u, order.size());
-    test.database.breakpoints[hit_met_first ? order.front() : order.back()].state = kHit;
+    test.database.breakpoints[hit_met_first ? order.front() : order.back()].set_state(kHit);
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN4,loop.cpp\nS0103\n", test.write_log());
     EXPECT_TRUE(test.result);
 }
