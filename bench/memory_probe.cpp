@@ -4,9 +4,9 @@
 // written. Every heap block is counted; the peak of live bytes divided by the lines is the
 // figure. dbghelp's own memory and Wine's are not part of it (the timing runs show those).
 // The scan and the hits are also timed, and the same addresses are entered into and looked up
-// in the breakpoint table and in a sparse table with the same hash (24 bytes and a few bits a
-// line, but one heap block per 48 buckets, grown by one entry at each insert), so that the
-// cost per line of either can be compared.
+// in the breakpoint table and in one dense table of the same slots at the library's default
+// growth (the table before it was split into shards), so that the cost per line of either can
+// be compared.
 //
 // usage: memory_probe.exe LINES FILES
 #include <windows.h>
@@ -19,9 +19,7 @@
 #include <string>
 
 #include <cstdint>
-// The sparse table's header names its 16-bit type by the BSD name, which mingw's headers lack.
-typedef std::uint16_t u_int16_t;
-#include <sparsehash/sparse_hash_map>
+#include <sparsehash/dense_hash_map>
 
 #include "coverage/coverage_database.h"
 #include "coverage/symbol_scan.h"
@@ -93,19 +91,19 @@ void timing(const char* name, const LARGE_INTEGER& start, unsigned long count) {
 }
 
 // Insert and find of the same addresses in a table of each kind, in nanoseconds per line.
-template <typename Table>
-void time_table(const char* name, Table& table, const CodeAddress* code, unsigned long lines,
+template <typename Insert, typename Find>
+void time_table(const char* name, Insert insert, Find find, CodeAddress first, unsigned long lines,
                 SIZE_T stride) {
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);
     for (unsigned long i = 0; i < lines; ++i)
-        table[code[0] + i * stride] = BreakpointEntry{"f", 1, 0xCC, BreakpointState::unplanted};
+        insert(first + i * stride, BreakpointEntry{1, 1, 0xCC, BreakpointState::unplanted});
     std::string label = std::string(name) + " insert";
     timing(label.c_str(), start, lines);
     QueryPerformanceCounter(&start);
     unsigned long found = 0;
     for (unsigned long i = 0; i < lines; ++i)
-        found += table.find(code[0] + ((i * 7919) % lines) * stride) != table.end();
+        found += find(first + ((i * 7919) % lines) * stride);
     label = std::string(name) + " find";
     timing(label.c_str(), start, lines);
     if (found != lines)
@@ -194,12 +192,24 @@ int main(int argc, char** argv) {
     const CodeAddress first = reinterpret_cast<CodeAddress>(code);
     {
         BreakpointTable table;
-        table.set_empty_key(0);
-        time_table("breakpoint table", table, &first, lines, stride);
+        time_table(
+            "breakpoint table",
+            [&table](CodeAddress address, const BreakpointEntry& entry) {
+                table.insert(address, entry);
+            },
+            [&table](CodeAddress address) { return table.find(address) != nullptr; }, first, lines,
+            stride);
     }
     {
-        google::sparse_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash> sparse;
-        time_table("sparse table", sparse, &first, lines, stride);
+        google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash> single;
+        single.set_empty_key(0);
+        time_table(
+            "single dense table",
+            [&single](CodeAddress address, const BreakpointEntry& entry) {
+                single[address] = entry;
+            },
+            [&single](CodeAddress address) { return single.find(address) != single.end(); }, first,
+            lines, stride);
     }
     return 0;
 }
