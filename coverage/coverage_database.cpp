@@ -62,7 +62,7 @@ std::uint32_t CoverageDatabase::add_source_file(std::unique_ptr<char[]> name, bo
     // beyond the last index is kept as not accepted, so its lines stay out of the table rather
     // than be written under another file's name.
     std::uint32_t file = kNoSourceFile;
-    if (accepted && file_names_.size() < kSourceFileLimit) {
+    if (accepted && file_names_.size() < file_limit_) {
         file = static_cast<std::uint32_t>(file_names_.size());
         file_names_.push_back(name.get());
     }

@@ -65,6 +65,11 @@ class CoverageDatabase {
     volatile LONG* cancel_flag;
     std::string symbol_path;
 
+  protected:
+    // The first file index not given: the entry's limit (a test lowers it, as 2^21 names cost
+    // minutes under Wine's heap).
+    std::uint32_t file_limit_ = kSourceFileLimit;
+
   private:
     std::vector<const char*> file_names_; // by file index: the keys of `source_files`
 };
