@@ -234,7 +234,7 @@ MEMORY_LINES = [100_000, 200_000, 1_000_000, 2_000_000]
 def memory_figures(build_dir, prefix):
     """Heap bytes per line of the tool's own structures (bench/memory_probe.cpp), on the real
     scan, planting, hit and log-writer code, with the time per line of each step and of the
-    breakpoint table against a sparse table."""
+    breakpoint table against one dense table of the same slots."""
     exe = os.path.join(build_dir, "bench", "memory_probe.exe")
     os.makedirs(os.path.dirname(exe), exist_ok=True)
     root = os.path.dirname(HERE)
@@ -276,8 +276,9 @@ def memory_table(figures):
                      f" | {f['peak']:.1f} |")
     if times:
         lines += ["", "Nanoseconds per line (per hit for the hit) of the same run; the breakpoint "
-                  "table and sparse table rows enter and look up the same addresses in the "
-                  "breakpoint table and in a sparse table with the same hash.", "",
+                  "table and single dense table rows enter and look up the same addresses in the "
+                  "sharded breakpoint table and in one dense table at the library's default "
+                  "growth.", "",
                   "| lines | " + " | ".join(times) + " |", "|---|" + "---|" * len(times)]
         for f in figures:
             lines.append(f"| {f['lines']} | " +
