@@ -57,7 +57,7 @@ class BreakpointEntry {
 static_assert(sizeof(BreakpointEntry) == 8, "a breakpoint entry packs into 8 bytes");
 static_assert(static_cast<unsigned>(BreakpointState::retired) < 8, "the state fits in 3 bits");
 
-// The table keeps the low bits of the hash. Images load at 64 KiB-aligned bases and DLLs built
+// Each shard keeps the low bits of the hash. Images load at 64 KiB-aligned bases and DLLs built
 // alike share their layout, so the address itself would pile the lines of every such image
 // into the same buckets, and each DLL's scan would slow with the DLLs before it; the bits are
 // mixed first (the 64-bit finaliser of MurmurHash3).
@@ -73,7 +73,7 @@ struct CodeAddressHash {
     }
 };
 
-// A few open-addressing tables side by side, each chosen by the top bits of the hash (the
+// 64 open-addressing tables side by side, each chosen by the top bits of the hash (the
 // tables index by the low bits). A single table doubles all at once, and while it copies, its
 // old and new bucket arrays both live: half again on top of the table. Here only one shard
 // grows at a time, 1/64 of the table. Growing at 80% occupancy instead of the library's 50%
