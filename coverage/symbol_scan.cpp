@@ -91,12 +91,13 @@ BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG, PVOID functions) {
 
 bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base,
                  ModuleRecord* module) {
-    // The handler's parse of an image costs about 0.1 s even when none of its names can lie
-    // under the source folder (Wine's own DLLs: most of a short run). Such an image is passed
-    // by with the message and the planting pass of a read one, so the log stays the same.
     // The planting pass plants from the image's line offsets, kept or not.
     ModuleRecord unkept;
     ModuleRecord& record = module != nullptr ? *module : unkept;
+
+    // The handler's parse of an image costs about 0.1 s even when none of its names can lie
+    // under the source folder (Wine's own DLLs: most of a short run). Such an image is passed
+    // by with the message and the planting pass of a read one, so the log stays the same.
     std::uint32_t image_size = 0;
     if (!database.function_names &&
         image_lines_miss_folder(image_file, database.source_folder, &image_size)) {
