@@ -64,6 +64,10 @@ bool write_cobertura(const CoverageModel& model, const std::string& path, std::s
            "\" branches-covered=\"0\" branches-valid=\"0\" complexity=\"0\" version=\"1\"" +
            " timestamp=\"" + std::to_string(static_cast<long long>(std::time(nullptr)) * 1000) +
            "\">\n";
+    // Consumers resolve relative file names against the sources.
+    if (!model.root.empty())
+        out +=
+            "  <sources>\n    <source>" + markup_escape(model.root) + "</source>\n  </sources>\n";
     out += "  <packages>\n";
     // One package per folder, in the order of the folders' first files.
     std::vector<std::string> folders;
@@ -78,8 +82,9 @@ bool write_cobertura(const CoverageModel& model, const std::string& path, std::s
         Figures package;
         for (const FileCoverage* file : packages[folder])
             package.add(file_figures(*file));
-        out += "    <package name=\"" + markup_escape(folder) + "\" " + rates(package) +
-               ">\n      <classes>\n";
+        // Files directly under the root have no folder: their package is ".".
+        out += "    <package name=\"" + markup_escape(folder.empty() ? "." : folder) + "\" " +
+               rates(package) + ">\n      <classes>\n";
         for (const FileCoverage* file : packages[folder])
             append_class(out, *file);
         out += "      </classes>\n    </package>\n";

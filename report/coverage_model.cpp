@@ -95,6 +95,13 @@ Figures total_figures(const CoverageModel& model) {
     return total;
 }
 
+std::uint64_t total_excluded(const CoverageModel& model) {
+    std::uint64_t excluded = 0;
+    for (const FileCoverage& file : model.files)
+        excluded += file.excluded;
+    return excluded;
+}
+
 std::size_t first_function_line(const FileCoverage& file, const FunctionCoverage& function) {
     for (const LineRun& run : function.runs) {
         for (std::size_t i = run.begin; i < run.end && i < file.status.size(); ++i) {

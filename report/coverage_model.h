@@ -34,6 +34,10 @@ struct FileCoverage {
     std::string name;   // the N text
     std::string status; // one status character of the log per line, line 1 first
     std::vector<FunctionCoverage> functions; // in order of their first line
+    // Lines that exclusion markers in the source leave out, and how many of them had code
+    // (their status is then "no code").
+    std::vector<LineRun> excluded_runs;
+    std::uint64_t excluded = 0;
 
     std::string path() const { return folder + name; }
 };
@@ -49,12 +53,16 @@ struct RunInfo {
 struct CoverageModel {
     std::vector<RunInfo> runs;
     std::vector<FileCoverage> files; // ascending in the log's path order
+    // With --root: the folder that relative file paths are relative to (see root_folder).
+    std::string root;
 };
 
 // Line figures of a whole file, of one function, and of every file together.
 Figures file_figures(const FileCoverage& file);
 Figures function_figures(const FileCoverage& file, const FunctionCoverage& function);
 Figures total_figures(const CoverageModel& model);
+// Lines with code that exclusion markers left out, in every file together.
+std::uint64_t total_excluded(const CoverageModel& model);
 
 // The first line with code of a function's runs, counted from 1; the first line of its first
 // run when none of its lines holds code.

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iterator>
 #include <system_error>
 
 namespace {
@@ -27,7 +28,8 @@ constexpr char kStyle[] =
     "table.source td{text-align:left;padding:0 6px}"
     "table.source td.num{text-align:right;color:#666;width:4em;user-select:none}"
     "tr.line-run td{background:#c9f2c9}tr.line-notrun td{background:#f7c4c4}"
-    "tr.line-nocode td.num{color:#aaa}.no-source{color:#a33}";
+    "tr.line-nocode td.num{color:#aaa}tr.line-excluded td{color:#888;background:#eee}"
+    ".no-source{color:#a33}";
 
 std::string page_head(const std::string& title) {
     return "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" +
@@ -88,18 +90,32 @@ std::string line_list(const std::string& status, char wanted) {
     return list.empty() ? "none" : list;
 }
 
-std::string file_page(const FileCoverage& file) {
+// "3 lines with code excluded by LCOV_EXCL markers", or nothing when none were.
+std::string excluded_note(std::uint64_t excluded) {
+    if (excluded == 0)
+        return "";
+    return "<p class=\"excluded\">" + std::to_string(excluded) + " line" +
+           (excluded == 1 ? "" : "s") + " with code excluded by LCOV_EXCL markers.</p>\n";
+}
+
+bool in_runs(const std::vector<LineRun>& runs, std::size_t line) {
+    auto after = std::upper_bound(runs.begin(), runs.end(), line,
+                                  [](std::size_t i, const LineRun& run) { return i < run.begin; });
+    return after != runs.begin() && line < std::prev(after)->end;
+}
+
+std::string file_page(const CoverageModel& model, const FileCoverage& file) {
     std::string path = file.path();
-    std::vector<std::string> source;
-    std::string read_from;
-    bool readable = read_source(path, source, read_from);
+    SourceText text = read_source(path, model.root);
+    std::vector<std::string> source = source_lines(text.text);
+    bool readable = text.read;
 
     std::string out = page_head(path + " - coverage");
     out += "<p><a href=\"" + std::string(kIndexPage) + "\">All files</a></p>\n";
     out += "<h1>" + markup_escape(path) + "</h1>\n";
     out += "<table class=\"figures\"><tr><th></th>" + std::string(kFigureHeadings) +
            "</tr>\n<tr><td>Lines with code</td>" + figure_cells(file_figures(file)) +
-           "</tr></table>\n";
+           "</tr></table>\n" + excluded_note(file.excluded);
 
     if (!file.functions.empty()) {
         out += "<h2>Functions</h2>\n<table class=\"functions\"><tr><th>Function</th>"
@@ -117,13 +133,18 @@ std::string file_page(const FileCoverage& file) {
     out += "<h2>Source</h2>\n";
     if (!readable) {
         std::string tried;
-        for (const std::string& candidate : source_candidates(path))
+        for (const std::string& candidate : source_candidates(path, model.root))
             tried += (tried.empty() ? "" : ", ") + markup_escape(candidate);
-        out += "<p class=\"no-source\">The source file could not be read (tried: " + tried +
-               ").</p>\n<p>Lines reached: " + line_list(file.status, kLineRun) +
+        if (!text.refused.empty())
+            out += "<p class=\"no-source\">The source file " + markup_escape(text.read_from) +
+                   " was not read: " + markup_escape(text.refused) + ".</p>\n";
+        else
+            out += "<p class=\"no-source\">The source file could not be read (tried: " + tried +
+                   ").</p>\n";
+        out += "<p>Lines reached: " + line_list(file.status, kLineRun) +
                "</p>\n<p>Lines not reached: " + line_list(file.status, kLineNotRun) + "</p>\n";
     } else {
-        out += "<p>Read from " + markup_escape(read_from) + "</p>\n";
+        out += "<p>Read from " + markup_escape(text.read_from) + "</p>\n";
         if (source.size() < file.status.size())
             out += "<p class=\"no-source\">The source has fewer lines than the log records: it "
                    "may have changed since the run.</p>\n";
@@ -132,8 +153,10 @@ std::string file_page(const FileCoverage& file) {
         for (std::size_t i = 0; i < rows; ++i) {
             char status = i < file.status.size() ? file.status[i] : kLineNoCode;
             std::string number = std::to_string(i + 1);
-            out += "<tr id=\"L" + number + "\" class=\"" + line_class(status) +
-                   "\"><td class=\"num\">" + number + "</td><td>" +
+            const char* row_class =
+                in_runs(file.excluded_runs, i) ? "line-excluded" : line_class(status);
+            out += "<tr id=\"L" + number + "\" class=\"" + row_class + "\"><td class=\"num\">" +
+                   number + "</td><td>" +
                    (i < source.size() ? markup_escape(source[i]) : std::string()) + "</td></tr>\n";
         }
         out += "</table>\n";
@@ -160,7 +183,7 @@ std::string index_page(const CoverageModel& model, const std::vector<std::string
                figure_cells(file_figures(file)) + "</tr>\n";
     }
     out += "<tr class=\"total\"><td>Total</td>" + figure_cells(total_figures(model)) +
-           "</tr>\n</table>\n</body>\n</html>\n";
+           "</tr>\n</table>\n" + excluded_note(total_excluded(model)) + "</body>\n</html>\n";
     return out;
 }
 
@@ -177,7 +200,8 @@ bool write_html(const CoverageModel& model, const std::string& folder, std::stri
     std::vector<std::string> pages;
     for (std::size_t i = 0; i < model.files.size(); ++i) {
         pages.push_back(page_name(i, model.files[i].name));
-        if (!write_whole_file((root / pages.back()).string(), file_page(model.files[i]), error))
+        if (!write_whole_file((root / pages.back()).string(), file_page(model, model.files[i]),
+                              error))
             return false;
     }
     return write_whole_file((root / kIndexPage).string(), index_page(model, pages), error);

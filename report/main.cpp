@@ -1,9 +1,12 @@
 // zerkareport: reads coverage logs, merges them into one coverage and writes it as a console
 // table, an HTML report, Cobertura XML, an lcov tracefile and SonarQube generic coverage.
 #include "report/coverage_model.h"
+#include "report/exclusions.h"
 #include "report/log_reader.h"
+#include "report/source_paths.h"
 #include "report/writers.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -14,6 +17,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1; // a log refused or unreadable, or an output not written
 constexpr int kExitUsage = 2;
+constexpr int kExitBelowThreshold = 3; // --fail-under: the total line coverage is below it
 
 constexpr char kUsage[] = R"(Usage: zerkareport [option...] log...
 
@@ -40,6 +44,34 @@ folders of output files are made when missing):
                      source folder, a class per file, its functions as methods.
   --lcov FILE        write an lcov tracefile (genhtml, Codecov, Coveralls).
   --sonar FILE       write SonarQube generic coverage XML.
+
+Source paths (a log names its sources as the machine that recorded it saw them):
+  --map-path FROM=TO  read a recorded path that begins with the folder FROM as TO
+                     followed by the rest of the path; may be given several times,
+                     the longest matching FROM wins. FROM is compared as files are
+                     merged (letter case ignored, '/' and '\' alike) and must end
+                     where a folder name ends; the separators after it take the
+                     style of TO ('/' when TO has none). Logs recorded under Wine
+                     read on Linux: --map-path 'Z:\=/'. The mapped path is the one
+                     every output writes and the HTML report reads the source from.
+  --root DIR         write the paths of files under DIR relative to it: lcov's SF,
+                     SonarQube's path and Cobertura's filename (with DIR as its
+                     source); relative paths are looked up under DIR. A relative DIR
+                     is taken from the current folder. Files outside DIR keep their
+                     full paths.
+
+Exclusions (as in lcov and gcovr): when a file's source can be read, a line that holds
+LCOV_EXCL_LINE and the lines from one holding LCOV_EXCL_START to one holding
+LCOV_EXCL_STOP are left out of every figure and output, and a function whose every line
+is left out goes too. A START without STOP warns with the file and line and excludes to
+the end of the file. The summary and the HTML report say how many lines were excluded.
+  --no-exclusions    ignore the markers.
+
+Coverage gate:
+  --fail-under PERCENT  after writing the outputs, exit with code 3 and one line giving
+                     the figure when the total line coverage is below PERCENT
+                     (0 to 100, decimals allowed; no lines at all count as 0%).
+
   -h, --help         show this text and exit.
   --                 end of options: every later argument is a log.
 
@@ -51,7 +83,10 @@ Functions: logs written with zerkacmd -f name the function that owns each run of
 a function's figures are those of the lines in the runs opened under its name. Files
 have no function figures when no log names their functions.
 
-Paths and function names are written as the logs record them.
+Paths are written as the logs record them unless --map-path or --root change them;
+function names always are. Source files are read only when they are regular files of
+at most 64 MiB; another file that a log names (a folder, device or FIFO) or a larger
+one is not read, with a warning, and its HTML page shows no text.
 
 Incomplete and malformed logs: a log that ends inside a file block, or in a line without
 its line feed (a run whose log could not be written completely), is read up to its last
@@ -61,7 +96,8 @@ a status character other than 0, 1 and 3 is refused with an error naming the log
 line; then nothing is written.
 
 Exit codes: 0 done (also after warnings); 1 a log was refused or could not be read, or an
-output could not be written; 2 wrong command line.
+output could not be written; 2 wrong command line; 3 the total line coverage is below
+--fail-under (the outputs are written).
 )";
 
 struct Options {
@@ -73,17 +109,29 @@ struct Options {
     std::string lcov;
     std::string sonar;
     std::vector<std::string> logs;
+
+    // Source paths, exclusions and the coverage gate, checked by check_report_options.
+    std::vector<std::string> map_path;
+    std::string root;
+    std::string fail_under;
+    bool no_exclusions = false;
+    std::vector<PathMapping> mappings;
+    double threshold = -1; // no gate
 };
 
 struct ValueOption {
     const char* name;
     std::string Options::*field;
+    std::vector<std::string> Options::*list = nullptr; // an option that may be repeated
 };
 
 const ValueOption kValueOptions[] = {{"--html", &Options::html},
                                      {"--cobertura", &Options::cobertura},
                                      {"--lcov", &Options::lcov},
-                                     {"--sonar", &Options::sonar}};
+                                     {"--sonar", &Options::sonar},
+                                     {"--map-path", nullptr, &Options::map_path},
+                                     {"--root", &Options::root},
+                                     {"--fail-under", &Options::fail_under}};
 
 bool usage_error(const std::string& what) {
     std::cerr << "zerkareport: " << what << "\nTry 'zerkareport --help'.\n";
@@ -110,6 +158,10 @@ bool parse(int argc, char** argv, Options& options) {
             (argument == "--summary" ? options.summary : options.functions) = true;
             continue;
         }
+        if (argument == "--no-exclusions") {
+            options.no_exclusions = true;
+            continue;
+        }
         std::string name = argument.substr(0, argument.find('='));
         const ValueOption* option = nullptr;
         for (const ValueOption& known : kValueOptions) {
@@ -128,6 +180,10 @@ bool parse(int argc, char** argv, Options& options) {
         }
         if (value.empty())
             return usage_error("option '" + name + "' needs a value");
+        if (option->list != nullptr) {
+            (options.*(option->list)).push_back(value);
+            continue;
+        }
         if (!(options.*(option->field)).empty())
             return usage_error("option '" + name + "' given twice");
         options.*(option->field) = value;
@@ -137,11 +193,48 @@ bool parse(int argc, char** argv, Options& options) {
     return true;
 }
 
+bool check_report_options(Options& options) {
+    for (const std::string& text : options.map_path) {
+        PathMapping mapping;
+        if (!parse_path_mapping(text, mapping))
+            return usage_error("option '--map-path' needs FROM=TO, not '" + text + "'");
+        options.mappings.push_back(mapping);
+    }
+    if (!options.root.empty())
+        options.root = root_folder(options.root);
+    if (!options.fail_under.empty()) {
+        const char* text = options.fail_under.c_str();
+        char* end = nullptr;
+        options.threshold = std::strtod(text, &end);
+        if (end == text || *end != '\0' || !(options.threshold >= 0 && options.threshold <= 100))
+            return usage_error("option '--fail-under' needs a percent from 0 to 100, not '" +
+                               options.fail_under + "'");
+    }
+    return true;
+}
+
+// True when the gate passes; otherwise says by how much it failed.
+bool meets_threshold(const CoverageModel& model, const Options& options) {
+    if (options.threshold < 0)
+        return true;
+    Figures total = total_figures(model);
+    bool below = total.lines == 0 ? options.threshold > 0
+                                  : 100.0 * static_cast<double>(total.reached) <
+                                        options.threshold * static_cast<double>(total.lines);
+    if (!below)
+        return true;
+    std::cerr << "zerkareport: total line coverage "
+              << (total.lines ? percent_text(total) : std::string("0.0")) << "% (" << total.reached
+              << " of " << total.lines << " lines) is below --fail-under " << options.fail_under
+              << "%\n";
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    if (!parse(argc, argv, options))
+    if (!parse(argc, argv, options) || !check_report_options(options))
         return kExitUsage;
     if (options.help) {
         std::cout << kUsage;
@@ -158,9 +251,17 @@ int main(int argc, char** argv) {
         }
         if (!read.warning.empty())
             std::cerr << "zerkareport: warning: " << read.warning << '\n';
+        place_source_paths(read.model, options.mappings, options.root);
         models.push_back(std::move(read.model));
     }
     CoverageModel model = merge_models(std::move(models));
+    model.root = options.root;
+    if (!options.no_exclusions || !options.html.empty()) {
+        std::vector<std::string> warnings;
+        scan_sources(model, !options.no_exclusions, warnings);
+        for (const std::string& warning : warnings)
+            std::cerr << "zerkareport: warning: " << warning << '\n';
+    }
 
     bool ok = true;
     std::string error;
@@ -182,5 +283,7 @@ int main(int argc, char** argv) {
                     !options.html.empty();
     if (options.summary || options.functions || !any_file)
         write_summary(model, options.functions, std::cout);
-    return ok ? kExitOk : kExitFailed;
+    if (!ok)
+        return kExitFailed;
+    return meets_threshold(model, options) ? kExitOk : kExitBelowThreshold;
 }

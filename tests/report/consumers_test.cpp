@@ -60,15 +60,6 @@ class ConsumersTest : public ::testing::Test {
 void expect_xml(const std::string& file,
                 const std::vector<std::pair<std::string, std::string>>& expected);
 
-std::string xpath(const std::string& file, const std::string& expression) {
-    CommandResult result =
-        run_command("xmllint --xpath " + shell_word(expression) + " " + shell_word(file));
-    EXPECT_EQ(result.exit_code, 0) << expression << "\n" << result.output;
-    if (!result.output.empty() && result.output.back() == '\n')
-        result.output.pop_back();
-    return result.output;
-}
-
 void expect_xml(const std::string& file,
                 const std::vector<std::pair<std::string, std::string>>& expected) {
     CommandResult check = run_command("xmllint --noout " + shell_word(file));

@@ -31,23 +31,22 @@ TEST(MarkupEscape, EscapesMarkupAndKeepsTextValid) {
 }
 
 TEST(SourceText, TriesTheUnixPathOfAWineDriveZPath) {
-    EXPECT_EQ(source_candidates("Z:\\home\\me\\a.c"),
+    EXPECT_EQ(source_candidates("Z:\\home\\me\\a.c", ""),
               (std::vector<std::string>{"Z:\\home\\me\\a.c", "/home/me/a.c"}));
-    EXPECT_EQ(source_candidates("z:/tmp/b.c"),
+    EXPECT_EQ(source_candidates("z:/tmp/b.c", ""),
               (std::vector<std::string>{"z:/tmp/b.c", "/tmp/b.c"}));
-    EXPECT_EQ(source_candidates("c:\\src\\a.c"), (std::vector<std::string>{"c:\\src\\a.c"}));
+    EXPECT_EQ(source_candidates("c:\\src\\a.c", ""), (std::vector<std::string>{"c:\\src\\a.c"}));
 
     TempDir dir;
     write_text(dir.path() + "a.c", "int a;\r\nint b;\n");
     std::string wine_path = "Z:" + dir.path() + "a.c";
     for (char& c : wine_path)
         c = c == '/' ? '\\' : c;
-    std::vector<std::string> lines;
-    std::string from;
-    ASSERT_TRUE(read_source(wine_path, lines, from));
-    EXPECT_EQ(from, dir.path() + "a.c");
-    EXPECT_EQ(lines, (std::vector<std::string>{"int a;", "int b;"}));
-    EXPECT_FALSE(read_source(dir.path() + "missing.c", lines, from));
+    SourceText source = read_source(wine_path, "");
+    ASSERT_TRUE(source.read);
+    EXPECT_EQ(source.read_from, dir.path() + "a.c");
+    EXPECT_EQ(source_lines(source.text), (std::vector<std::string>{"int a;", "int b;"}));
+    EXPECT_FALSE(read_source(dir.path() + "missing.c", "").read);
 }
 
 TEST(Summary, TableWithFunctions) {

@@ -1,5 +1,7 @@
 #include "tests/report/report_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -21,8 +23,12 @@ CommandResult run_command(const std::string& command) {
     return result;
 }
 
+std::string zerkareport_program() {
+    return shell_word(ZERKAREPORT_EXE);
+}
+
 CommandResult run_zerkareport(const std::string& arguments) {
-    return run_command(shell_word(ZERKAREPORT_EXE) + " " + arguments);
+    return run_command(zerkareport_program() + " " + arguments);
 }
 
 CommandResult run_zerkareport_split(const std::string& arguments, std::string& errors) {
@@ -79,4 +85,13 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path_, ignored);
+}
+
+std::string xpath(const std::string& file, const std::string& expression) {
+    CommandResult result =
+        run_command("xmllint --xpath " + shell_word(expression) + " " + shell_word(file));
+    EXPECT_EQ(result.exit_code, 0) << expression << "\n" << result.output;
+    if (!result.output.empty() && result.output.back() == '\n')
+        result.output.pop_back();
+    return result.output;
 }

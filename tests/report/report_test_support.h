@@ -11,6 +11,9 @@ struct CommandResult {
 // Runs a command line through /bin/sh.
 CommandResult run_command(const std::string& command);
 
+// The zerkareport program under test, quoted for the shell.
+std::string zerkareport_program();
+
 // Runs zerkareport with `arguments` (already quoted for the shell).
 CommandResult run_zerkareport(const std::string& arguments);
 
@@ -26,6 +29,10 @@ bool have_program(const std::string& program);
 std::string read_text(const std::string& path);
 void write_text(const std::string& path, const std::string& content);
 bool file_exists(const std::string& path);
+
+// The value of an XPath expression over an XML file, through xmllint (a failure is a test
+// failure).
+std::string xpath(const std::string& file, const std::string& expression);
 
 // How often `needle` occurs in `text`.
 std::size_t count_of(const std::string& text, const std::string& needle);
