@@ -36,10 +36,11 @@ folders of output files are made when missing):
                      lists the files sorted by path with their figures and the total;
                      one page per source file shows its figures, its functions' figures
                      and its text with every line coloured by status (classes
-                     line-run, line-notrun, line-nocode). The text is read from the
-                     path the log records, and for a path on drive Z: (recorded by a
-                     build under Wine) also from the same path under /. When the source
-                     cannot be read the page shows the figures and the line numbers.
+                     line-run, line-notrun, line-nocode, line-excluded). The text is
+                     read from the file's path (after --map-path; under --root when
+                     relative), and for a path on drive Z: (recorded by a build under
+                     Wine) also from the same path under /. When the source cannot be
+                     read the page shows the figures and the line numbers.
   --cobertura FILE   write Cobertura XML (Jenkins, GitLab, Azure DevOps): a package per
                      source folder, a class per file, its functions as methods.
   --lcov FILE        write an lcov tracefile (genhtml, Codecov, Coveralls).
@@ -86,7 +87,9 @@ have no function figures when no log names their functions.
 Paths are written as the logs record them unless --map-path or --root change them;
 function names always are. Source files are read only when they are regular files of
 at most 64 MiB; another file that a log names (a folder, device or FIFO) or a larger
-one is not read, with a warning, and its HTML page shows no text.
+one is not read, with a warning, and its HTML page shows no text. The summary table
+shortens paths wider than 60 characters in the middle ("..."); the other outputs keep
+them whole.
 
 Incomplete and malformed logs: a log that ends inside a file block, or in a line without
 its line feed (a run whose log could not be written completely), is read up to its last
@@ -213,7 +216,7 @@ bool check_report_options(Options& options) {
     return true;
 }
 
-// True when the gate passes; otherwise says by how much it failed.
+// True when the gate passes; otherwise prints the figure and the threshold.
 bool meets_threshold(const CoverageModel& model, const Options& options) {
     if (options.threshold < 0)
         return true;
