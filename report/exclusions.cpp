@@ -75,6 +75,11 @@ std::vector<LineRun> find_exclusions(const std::string& text, std::size_t& open_
     return runs;
 }
 
+std::string excluded_text(std::uint64_t excluded) {
+    return std::to_string(excluded) + (excluded == 1 ? " line" : " lines") +
+           " with code excluded by LCOV_EXCL markers";
+}
+
 void scan_sources(CoverageModel& model, bool exclude, std::vector<std::string>& warnings) {
     for (FileCoverage& file : model.files) {
         SourceText source = read_source(file.path(), model.root);

@@ -1,6 +1,7 @@
 #include "report/writers.h"
 
 #include "log/log_format.h"
+#include "report/exclusions.h"
 #include "report/markup_text.h"
 #include "report/source_text.h"
 
@@ -90,18 +91,29 @@ std::string line_list(const std::string& status, char wanted) {
     return list.empty() ? "none" : list;
 }
 
-// "3 lines with code excluded by LCOV_EXCL markers", or nothing when none were.
+// The count of excluded lines, or nothing when none were.
 std::string excluded_note(std::uint64_t excluded) {
     if (excluded == 0)
         return "";
-    return "<p class=\"excluded\">" + std::to_string(excluded) + " line" +
-           (excluded == 1 ? "" : "s") + " with code excluded by LCOV_EXCL markers.</p>\n";
+    return "<p class=\"excluded\">" + excluded_text(excluded) + ".</p>\n";
 }
 
 bool in_runs(const std::vector<LineRun>& runs, std::size_t line) {
     auto after = std::upper_bound(runs.begin(), runs.end(), line,
                                   [](std::size_t i, const LineRun& run) { return i < run.begin; });
     return after != runs.begin() && line < std::prev(after)->end;
+}
+
+// Why a page shows no text: the file that was refused, or every place tried.
+std::string unread_source(const SourceText& text, const std::string& path,
+                          const std::string& root) {
+    if (!text.refused.empty())
+        return "The source file " + markup_escape(text.read_from) +
+               " was not read: " + markup_escape(text.refused) + ".";
+    std::string tried;
+    for (const std::string& candidate : source_candidates(path, root))
+        tried += (tried.empty() ? "" : ", ") + markup_escape(candidate);
+    return "The source file could not be read (tried: " + tried + ").";
 }
 
 std::string file_page(const CoverageModel& model, const FileCoverage& file) {
@@ -132,15 +144,7 @@ std::string file_page(const CoverageModel& model, const FileCoverage& file) {
 
     out += "<h2>Source</h2>\n";
     if (!readable) {
-        std::string tried;
-        for (const std::string& candidate : source_candidates(path, model.root))
-            tried += (tried.empty() ? "" : ", ") + markup_escape(candidate);
-        if (!text.refused.empty())
-            out += "<p class=\"no-source\">The source file " + markup_escape(text.read_from) +
-                   " was not read: " + markup_escape(text.refused) + ".</p>\n";
-        else
-            out += "<p class=\"no-source\">The source file could not be read (tried: " + tried +
-                   ").</p>\n";
+        out += "<p class=\"no-source\">" + unread_source(text, path, model.root) + "</p>\n";
         out += "<p>Lines reached: " + line_list(file.status, kLineRun) +
                "</p>\n<p>Lines not reached: " + line_list(file.status, kLineNotRun) + "</p>\n";
     } else {

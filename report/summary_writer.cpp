@@ -1,5 +1,7 @@
 #include "report/writers.h"
 
+#include "report/exclusions.h"
+
 #include <algorithm>
 #include <iomanip>
 
@@ -63,6 +65,5 @@ void write_summary(const CoverageModel& model, bool functions, std::ostream& out
     }
     write_row(out, kTotalLabel, width, total_figures(model));
     if (std::uint64_t excluded = total_excluded(model))
-        out << excluded << " line" << (excluded == 1 ? "" : "s")
-            << " with code excluded by LCOV_EXCL markers (--no-exclusions counts them)\n";
+        out << excluded_text(excluded) << " (--no-exclusions counts them)\n";
 }
