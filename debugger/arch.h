@@ -1,5 +1,6 @@
 // Everything that differs between the 32-bit and the 64-bit build lives here: the width of a
-// code address, the thread context's instruction pointer and the context flags that cover it.
+// code address, the thread context's instruction pointer and the context flags that cover it,
+// and which programs of the other width each build debugs.
 #pragma once
 
 #include <windows.h>
@@ -47,6 +48,63 @@ constexpr DWORD kInstructionPointerContext = CONTEXT_CONTROL;
 
 // The one-byte x86 breakpoint instruction.
 constexpr std::uint8_t kBreakpointByte = 0xCC;
+
+namespace arch_detail {
+// Moves the thread back onto `address` when its context shows it just past it.
+template <typename Context, typename Register>
+bool rewind_context(HANDLE thread, CodeAddress address, DWORD flags,
+                    BOOL(WINAPI* get)(HANDLE, Context*), BOOL(WINAPI* set)(HANDLE, const Context*),
+                    Register Context::*pointer) {
+    Context context{};
+    context.ContextFlags = flags;
+    if (!get(thread, &context))
+        return false;
+    if (context.*pointer != static_cast<Register>(address + 1))
+        return true;
+    context.*pointer = static_cast<Register>(address);
+    return set(thread, &context) != 0;
+}
+} // namespace arch_detail
+
+#if defined(_WIN64)
+// One 64-bit tool serves 32-bit programs too: a WoW64 target's code runs in its 32-bit context,
+// and its breakpoints may be reported with the WoW64 code.
+inline bool is_wow64_target(HANDLE process) {
+    BOOL wow64 = FALSE;
+    return IsWow64Process(process, &wow64) && wow64;
+}
+constexpr DWORD kWow64BreakpointCode = 0x4000001F; // STATUS_WX86_BREAKPOINT
+inline bool is_breakpoint_exception(DWORD code) {
+    return code == EXCEPTION_BREAKPOINT || code == kWow64BreakpointCode;
+}
+// Every program of this machine's two kinds can be debugged.
+inline bool debuggable_binary_type(DWORD) {
+    return true;
+}
+inline bool rewind_thread(HANDLE thread, CodeAddress address, bool wow64_target) {
+    if (wow64_target)
+        return arch_detail::rewind_context(thread, address, WOW64_CONTEXT_CONTROL,
+                                           Wow64GetThreadContext, Wow64SetThreadContext,
+                                           &WOW64_CONTEXT::Eip);
+    return arch_detail::rewind_context(thread, address, kInstructionPointerContext,
+                                       GetThreadContext, SetThreadContext, &CONTEXT::Rip);
+}
+#else
+// A 32-bit debugger cannot debug a 64-bit process: such a program is refused before it starts.
+inline bool is_wow64_target(HANDLE) {
+    return false;
+}
+inline bool is_breakpoint_exception(DWORD code) {
+    return code == EXCEPTION_BREAKPOINT;
+}
+inline bool debuggable_binary_type(DWORD type) {
+    return type != SCS_64BIT_BINARY;
+}
+inline bool rewind_thread(HANDLE thread, CodeAddress address, bool) {
+    return arch_detail::rewind_context(thread, address, kInstructionPointerContext,
+                                       GetThreadContext, SetThreadContext, &CONTEXT::Eip);
+}
+#endif
 
 // Debug Help reports 64-bit addresses; the table keeps the target's own width.
 inline CodeAddress to_code_address(DWORD64 address) {

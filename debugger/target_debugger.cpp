@@ -81,7 +81,7 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
     switch (event.dwDebugEventCode) {
     case EXCEPTION_DEBUG_EVENT: {
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-        if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+        if (is_breakpoint_exception(record.ExceptionCode)) {
             if (!handle_breakpoint_event(event.dwThreadId, record))
                 report_message(notify_window, MSG_BREAKPOINT_FAILED);
         } else {
@@ -123,6 +123,7 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
 bool TargetDebugger::handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info) {
     threads[thread_id] = info.hThread;
     if (database.process == nullptr) {
+        database.wow64_target = is_wow64_target(info.hProcess);
         SymSetOptions(kSymbolOptions);
         if (!SymInitialize(info.hProcess, nullptr, FALSE))
             return false;
