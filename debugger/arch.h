@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // A line's place inside its image, kept per image instead of the full address: an image spans
@@ -81,6 +82,28 @@ inline bool is_breakpoint_exception(DWORD code) {
 inline bool debuggable_binary_type(DWORD) {
     return true;
 }
+// A WoW64 target also maps 64-bit images (ntdll and the WoW64 layer): they are the system's, not
+// the program's, and a breakpoint in them could not be rewound through the 32-bit context. Only
+// an image whose header says so for certain is passed by, so the log is the 32-bit tool's.
+inline bool image_of_target_width(HANDLE process, CodeAddress base, bool wow64_target) {
+    if (!wow64_target)
+        return true;
+    LONG header = 0;
+    WORD machine = 0;
+    SIZE_T done = 0;
+    auto at = [base](CodeAddress offset) { return reinterpret_cast<LPCVOID>(base + offset); };
+    if (!ReadProcessMemory(process, at(offsetof(IMAGE_DOS_HEADER, e_lfanew)), &header,
+                           sizeof(header), &done) ||
+        done != sizeof(header) || header <= 0)
+        return true;
+    CodeAddress machine_at = static_cast<CodeAddress>(header) +
+                             offsetof(IMAGE_NT_HEADERS, FileHeader) +
+                             offsetof(IMAGE_FILE_HEADER, Machine);
+    if (!ReadProcessMemory(process, at(machine_at), &machine, sizeof(machine), &done) ||
+        done != sizeof(machine))
+        return true;
+    return machine == IMAGE_FILE_MACHINE_I386;
+}
 inline bool rewind_thread(HANDLE thread, CodeAddress address, bool wow64_target) {
     if (wow64_target)
         return arch_detail::rewind_context(thread, address, WOW64_CONTEXT_CONTROL,
@@ -99,6 +122,9 @@ inline bool is_breakpoint_exception(DWORD code) {
 }
 inline bool debuggable_binary_type(DWORD type) {
     return type != SCS_64BIT_BINARY;
+}
+inline bool image_of_target_width(HANDLE, CodeAddress, bool) {
+    return true;
 }
 inline bool rewind_thread(HANDLE thread, CodeAddress address, bool) {
     return arch_detail::rewind_context(thread, address, kInstructionPointerContext,
