@@ -55,6 +55,7 @@ class CoverageDatabase {
     SourceFileTable source_files;
     FunctionList functions;
     HANDLE process = nullptr;
+    bool wow64_target = false; // a 32-bit target of the 64-bit build, known with `process`
     const char* command_text;
     const char* work_folder;
     const char* source_folder;

@@ -219,18 +219,6 @@ class PlantingPass {
     bool lost_lines_ = false;
 };
 
-// Moves the thread back onto the breakpoint's own address when it stands just past it.
-bool rewind_thread(HANDLE thread, CodeAddress address) {
-    CONTEXT context{};
-    context.ContextFlags = kInstructionPointerContext;
-    if (!GetThreadContext(thread, &context))
-        return false;
-    if (instruction_pointer(context) != static_cast<InstructionPointer>(address + 1))
-        return true;
-    instruction_pointer(context) = static_cast<InstructionPointer>(address);
-    return SetThreadContext(thread, &context) != 0;
-}
-
 } // namespace
 
 bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module) {
@@ -265,7 +253,7 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
         if (!restored)
             return false; // rewinding onto our own 0xCC would repeat this event without end
         FlushInstructionCache(process, remote(address), 1);
-        return rewind_thread(thread, address);
+        return rewind_thread(thread, address, database.wow64_target);
     }
     case BreakpointState::hit: {
         // A second thread that reached the line before its byte was restored runs the
@@ -273,7 +261,7 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
         std::uint8_t current = 0;
         if (!read_target(process, address, &current, 1))
             return false;
-        return current == kBreakpointByte || rewind_thread(thread, address);
+        return current == kBreakpointByte || rewind_thread(thread, address, database.wow64_target);
     }
     case BreakpointState::native_break:
         // The target's own breakpoint at a line start: the line ran, the breakpoint stays.

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/messages.h"
+#include "debugger/arch.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ std::unique_ptr<char[]> find_executable(const char* name, const char* folder, st
     return search(nullptr, joined.c_str(), extra);
 }
 
-bool launch_target(CoverageDatabase& database, DWORD* process_id) {
+LaunchOutcome launch_target(CoverageDatabase& database, DWORD* process_id) {
     database.process = nullptr;
     const char* command = database.command_text;
     report_message(database.notify_window, MSG_TARGET_STARTING, command);
@@ -82,13 +83,21 @@ bool launch_target(CoverageDatabase& database, DWORD* process_id) {
     const char* work_folder = database.work_folder != nullptr ? database.work_folder : "";
     std::unique_ptr<char[]> found = find_executable(name.c_str(), work_folder, extra);
     if (found == nullptr)
-        return false;
+        return LaunchOutcome::failed;
     if (GetFileAttributesA(found.get()) & FILE_ATTRIBUTE_DIRECTORY) {
         // The name matched a folder (my.tools beside my.tools.exe): look for the program.
         name += kDefaultExtension;
         found = find_executable(name.c_str(), work_folder, extra);
         if (found == nullptr)
-            return false;
+            return LaunchOutcome::failed;
+    }
+
+    // A 64-bit program would start under the 32-bit debugger on some systems, with none of its
+    // lines measurable: it is refused before it starts.
+    DWORD binary_type = 0;
+    if (GetBinaryTypeA(found.get(), &binary_type) && !debuggable_binary_type(binary_type)) {
+        report_message(database.notify_window, MSG_OTHER_ARCHITECTURE, found.get());
+        return LaunchOutcome::refused;
     }
 
     // The executable's folder with its backslash, the work folder, and the current folder.
@@ -117,9 +126,9 @@ bool launch_target(CoverageDatabase& database, DWORD* process_id) {
     if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE,
                         DEBUG_PROCESS | DEBUG_ONLY_THIS_PROCESS, nullptr,
                         *work_folder != '\0' ? work_folder : nullptr, &startup, &info))
-        return false;
+        return LaunchOutcome::failed;
     CloseHandle(info.hProcess);
     CloseHandle(info.hThread);
     *process_id = info.dwProcessId;
-    return true;
+    return LaunchOutcome::started;
 }

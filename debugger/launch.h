@@ -8,9 +8,14 @@
 
 #include "coverage/coverage_database.h"
 
-// Starts the command of the database as a debuggee and builds its symbol search path. True with
-// the process id set; false without a message of its own (the caller reports the failure).
-bool launch_target(CoverageDatabase& database, DWORD* process_id);
+enum class LaunchOutcome {
+    started, // the process id is set
+    failed,  // without a message of its own: the caller reports the failure
+    refused, // a program that this build cannot debug, reported here by name
+};
+
+// Starts the command of the database as a debuggee and builds its symbol search path.
+LaunchOutcome launch_target(CoverageDatabase& database, DWORD* process_id);
 
 // Searches for an executable (".exe" appended when the name has no extension): in `folder`,
 // then on the system's search path, then as `folder` joined with `name`. The returned buffer

@@ -50,8 +50,10 @@ TargetDebugger::~TargetDebugger() = default;
 
 bool TargetDebugger::run() {
     DWORD process_id = 0;
-    if (!launch_target(database, &process_id)) {
-        report_message(notify_window, MSG_LAUNCH_FAILED);
+    LaunchOutcome launched = launch_target(database, &process_id);
+    if (launched != LaunchOutcome::started) {
+        if (launched == LaunchOutcome::failed)
+            report_message(notify_window, MSG_LAUNCH_FAILED);
         return false;
     }
     for (;;) {
@@ -81,7 +83,7 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
     switch (event.dwDebugEventCode) {
     case EXCEPTION_DEBUG_EVENT: {
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
-        if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+        if (is_breakpoint_exception(record.ExceptionCode)) {
             if (!handle_breakpoint_event(event.dwThreadId, record))
                 report_message(notify_window, MSG_BREAKPOINT_FAILED);
         } else {
@@ -123,6 +125,7 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
 bool TargetDebugger::handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info) {
     threads[thread_id] = info.hThread;
     if (database.process == nullptr) {
+        database.wow64_target = is_wow64_target(info.hProcess);
         SymSetOptions(kSymbolOptions);
         if (!SymInitialize(info.hProcess, nullptr, FALSE))
             return false;
@@ -148,6 +151,8 @@ void TargetDebugger::stop_symbol_handler() {
 bool TargetDebugger::scan_image(HANDLE image_file, CodeAddress base) {
     if (database.process == nullptr)
         return true; // the symbol handler could not be started: nothing can be read
+    if (!image_of_target_width(database.process, base, database.wow64_target))
+        return true;
     // An image at a base that an earlier one still claims: that one is gone without an event.
     auto previous = modules_.upper_bound(base);
     if (previous != modules_.begin()) {

@@ -76,7 +76,7 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
     CoverageDatabase database(command.c_str(), "", kDebuggeeSources, false, false, false, nullptr,
                               &cancel);
     DWORD process_id = 0;
-    ASSERT_TRUE(launch_target(database, &process_id));
+    ASSERT_EQ(launch_target(database, &process_id), LaunchOutcome::started);
 
     HANDLE main_thread = nullptr;
     CodeAddress square = 0;

@@ -96,7 +96,8 @@ std::vector<std::string> log_files(const std::string& folder);
 // "coverage_YYMMDD_" for the local date now.
 std::string log_name_prefix_today();
 
-// Runs bin/zerkacmd.exe with the given arguments in the folder (its current folder).
+// Runs bin/zerkacmd.exe (or the zerkacmd.exe at `tool`) with the given arguments in the folder
+// (its current folder).
 struct ToolRun {
     bool started = false;
     bool timed_out = false;
@@ -104,7 +105,8 @@ struct ToolRun {
     std::string output;
     SYSTEMTIME before{}, after{};
 };
-ToolRun run_tool(const std::string& arguments, const std::string& folder);
+ToolRun run_tool(const std::string& arguments, const std::string& folder,
+                 const std::string& tool = std::string());
 
 // The one log of a run in a fresh folder: the tool ended well, the log is named for the day the
 // run began with counter 001, its header holds the command and the start time, its grammar and
