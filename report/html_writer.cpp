@@ -5,7 +5,6 @@
 #include "report/source_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -46,9 +45,10 @@ constexpr char kFigureHeadings[] = "<th>Lines</th><th>Reached</th><th>Percent</t
 
 // A page name that any file system takes: the page's number and the file name's safe bytes.
 std::string page_name(std::size_t index, const std::string& name) {
-    char number[16];
-    std::snprintf(number, sizeof(number), "%04zu_", index + 1);
-    std::string page = number;
+    std::string page = std::to_string(index + 1);
+    if (page.size() < 4)
+        page.insert(0, 4 - page.size(), '0');
+    page += '_';
     for (char c : name) {
         bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                     c == '.' || c == '-' || c == '_';
