@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -49,17 +51,38 @@ void merge_file(FileCoverage& into, FileCoverage&& from) {
         if (status_rank(from.status[i]) > status_rank(into.status[i]))
             into.status[i] = from.status[i];
     }
+    if (from.functions.empty())
+        return;
+    std::unordered_map<std::string, std::size_t> known;
+    known.reserve(into.functions.size());
+    for (std::size_t i = 0; i < into.functions.size(); ++i)
+        known.emplace(into.functions[i].name, i);
     for (FunctionCoverage& function : from.functions) {
-        auto same = std::find_if(
-            into.functions.begin(), into.functions.end(),
-            [&](const FunctionCoverage& known) { return known.name == function.name; });
-        if (same == into.functions.end()) {
+        auto same = known.find(function.name);
+        if (same == known.end()) {
+            known.emplace(function.name, into.functions.size());
             into.functions.push_back(std::move(function));
         } else {
-            same->runs.insert(same->runs.end(), function.runs.begin(), function.runs.end());
-            normalise_runs(same->runs);
+            std::vector<LineRun>& runs = into.functions[same->second].runs;
+            runs.insert(runs.end(), function.runs.begin(), function.runs.end());
+            normalise_runs(runs);
         }
     }
+}
+
+// Orders a file's functions by their first line with code, each line computed once.
+void sort_functions(FileCoverage& file) {
+    std::vector<std::pair<std::size_t, std::size_t>> order; // first line, place
+    order.reserve(file.functions.size());
+    for (std::size_t i = 0; i < file.functions.size(); ++i)
+        order.emplace_back(first_function_line(file, file.functions[i]), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<FunctionCoverage> sorted;
+    sorted.reserve(order.size());
+    for (const auto& entry : order)
+        sorted.push_back(std::move(file.functions[entry.second]));
+    file.functions.swap(sorted);
 }
 
 } // namespace
@@ -123,12 +146,8 @@ CoverageModel merge_models(std::vector<CoverageModel> models) {
         }
     }
     for (auto& entry : files) {
-        FileCoverage& file = entry.second;
-        std::stable_sort(file.functions.begin(), file.functions.end(),
-                         [&](const FunctionCoverage& a, const FunctionCoverage& b) {
-                             return first_function_line(file, a) < first_function_line(file, b);
-                         });
-        merged.files.push_back(std::move(file));
+        sort_functions(entry.second);
+        merged.files.push_back(std::move(entry.second));
     }
     return merged;
 }

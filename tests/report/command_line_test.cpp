@@ -127,7 +127,42 @@ TEST(CommandLine, OutputFoldersAreMadeAndUnwritableOutputsFail) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_NE(result.output.find("zerkareport: error: " + d + "file/s.xml: "), std::string::npos)
         << result.output;
+    EXPECT_FALSE(file_exists(d + "new/folder/c.info"));
+    result = run_zerkareport("--lcov " + shell_word(d + "new/folder/c.info") + " " +
+                             shell_word(d + "calc.log"));
+    EXPECT_EQ(result.exit_code, 0) << result.output;
     EXPECT_TRUE(file_exists(d + "new/folder/c.info"));
+}
+
+// Not logs cut short but no logs at all, and names no file system or consumer can hold.
+TEST(CommandLine, FilesThatAreNoLogsAndNulBytesAreRefused) {
+    using namespace std::string_literals;
+    TempDir dir;
+    std::string d = dir.path();
+    const std::string header = "Hcalc.exe\nH2026/03/14 09:26:53\n";
+    struct Case {
+        std::string text;
+        std::string error; // after "<log>:"
+    } cases[] = {
+        {"", " not a coverage log: it does not begin with 'H'"},
+        {"\x7f"
+         "ELF\x02\x01\x01\0\0\0"s,
+         " not a coverage log: it does not"},
+        {"Hcalc.exe -test", " not a coverage log: it holds no line feed"},
+        {header + "Dc:\\src\0x\\\nN1,a.c\nS3\n"s, "3: folder record (D) holding a NUL byte"},
+        {header + "Dc:\\\nN1,a.c\0.h\nS3\n"s, "4: name record (N) holding a NUL"},
+        {header + "Dc:\\\nN1,a.c\nF0,f\0g\nS3\n"s, "5: function record (F) holding a NUL"},
+    };
+    for (const Case& c : cases) {
+        write_text(d + "x.log", c.text);
+        std::string errors;
+        CommandResult result = run_zerkareport_split(
+            "--lcov " + shell_word(d + "x.info") + " " + shell_word(d + "x.log"), errors);
+        EXPECT_EQ(result.exit_code, 1) << c.error;
+        EXPECT_EQ(errors.find("zerkareport: error: " + d + "x.log:" + c.error), 0u)
+            << c.error << "\ngot: " << errors;
+        EXPECT_FALSE(file_exists(d + "x.info"));
+    }
 }
 
 } // namespace
