@@ -4,7 +4,7 @@ measures the calc target (PDB form) under Wine and its zerkareport.exe reports t
 
 usage: dist_test.py ZIP... X64_BUILD_DIR WINEPREFIX   (the newest ZIP is tested)
 
-Checks: the bundle holds exactly the four files, stripped (no debug sections, by objdump);
+Checks: the bundle holds exactly the four files, stripped (no symbols, no debug sections, by objdump);
 --version prints the version of the bundle's name; every marked line of calc/main.c has the
 marker's status in the lcov file (the markers of the sources are the oracle); a second report
 over the first one's outputs replaces them (the rename over an existing file under Windows).
@@ -64,6 +64,7 @@ def lcov_lines(text, source_end):
 
 def main():
     *zips, build_dir, prefix = sys.argv[1:]
+    prefix = os.path.abspath(prefix)
     archive = max(zips, key=os.path.getmtime)
     name = os.path.basename(archive)[:-len(".zip")]
     version = re.fullmatch(r"zerkacmd-(.+)-win64", name)
@@ -77,11 +78,11 @@ def main():
               ["README.md", "res-en.dll", "zerkacmd.exe", "zerkareport.exe"],
               f"the bundle holds the four files: {sorted(os.listdir(tools))}")
         for program in ("zerkacmd.exe", "res-en.dll", "zerkareport.exe"):
-            headers = subprocess.run(["x86_64-w64-mingw32-objdump", "-h",
-                                      os.path.join(tools, program)],
-                                     capture_output=True, text=True).stdout
-            check("pe-x86-64" in headers and ".debug_" not in headers,
-                  f"{program}: 64-bit and stripped")
+            dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-h", "-t",
+                                   os.path.join(tools, program)],
+                                  capture_output=True, text=True).stdout
+            check("file format pei-x86-64" in dump and ".debug_" not in dump and
+                  "SYMBOL TABLE:\nno symbols" in dump, f"{program}: 64-bit and stripped")
 
         work = os.path.join(fresh, "work")
         os.makedirs(work)
