@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::size_t kBufferSize = 1 << 16;
-
 std::string failure_text(int failure) {
     return failure > 0 ? std::strerror(failure) : "write failed";
 }
@@ -27,30 +25,24 @@ std::string failure_text(int failure) {
 } // namespace
 
 OutputFile::OutputFile(std::string path, std::string written_as, std::FILE* stream)
-    : path_(std::move(path)), written_as_(std::move(written_as)), stream_(stream) {
-    buffer_.reserve(kBufferSize);
-}
+    : path_(std::move(path)), written_as_(std::move(written_as)), stream_(stream),
+      buffer_(new char[kBufferSize]) {}
 
 OutputFile::~OutputFile() {
     if (stream_ != nullptr)
         std::fclose(stream_);
 }
 
-void OutputFile::write(const char* data, std::size_t size) {
-    if (buffer_.size() + size > kBufferSize)
-        flush();
-    if (size > kBufferSize) {
-        errno = 0;
-        if (failure_ == 0 && std::fwrite(data, 1, size, stream_) != size)
-            failure_ = errno != 0 ? errno : -1;
+void OutputFile::write_through(const char* data, std::size_t size) {
+    flush();
+    if (size <= kBufferSize) {
+        std::memcpy(buffer_.get(), data, size);
+        used_ = size;
         return;
     }
-    buffer_.insert(buffer_.end(), data, data + size);
-}
-
-OutputFile& OutputFile::operator<<(const char* text) {
-    write(text, std::strlen(text));
-    return *this;
+    errno = 0;
+    if (failure_ == 0 && std::fwrite(data, 1, size, stream_) != size)
+        failure_ = errno != 0 ? errno : -1;
 }
 
 OutputFile& OutputFile::operator<<(std::uint64_t number) {
@@ -61,12 +53,12 @@ OutputFile& OutputFile::operator<<(std::uint64_t number) {
 }
 
 void OutputFile::flush() {
-    if (failure_ == 0 && !buffer_.empty()) {
+    if (failure_ == 0 && used_ > 0) {
         errno = 0;
-        if (std::fwrite(buffer_.data(), 1, buffer_.size(), stream_) != buffer_.size())
+        if (std::fwrite(buffer_.get(), 1, used_, stream_) != used_)
             failure_ = errno != 0 ? errno : -1;
     }
-    buffer_.clear();
+    used_ = 0;
 }
 
 bool OutputFile::finish(std::string& error) {
