@@ -108,7 +108,9 @@ OutputFile* OutputSet::open(const std::string& path, std::string& error) {
                 return nullptr;
             }
         }
-        written_as = path + ".zerkareport-" + std::to_string(zerka_getpid()) + ".tmp";
+        // Unique to the run and the file: two outputs may name one path.
+        written_as = path + ".zerkareport-" + std::to_string(zerka_getpid()) + "-" +
+                     std::to_string(files_.size()) + ".tmp";
     }
     std::FILE* stream = std::fopen(written_as.c_str(), "wb");
     if (stream == nullptr) {
