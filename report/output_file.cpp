@@ -24,9 +24,10 @@ std::string failure_text(int failure) {
 
 } // namespace
 
-OutputFile::OutputFile(std::string path, std::string written_as, std::FILE* stream)
-    : path_(std::move(path)), written_as_(std::move(written_as)), stream_(stream),
-      buffer_(new char[kBufferSize]) {}
+OutputFile::OutputFile(std::string path, std::string place, std::string written_as,
+                       std::FILE* stream)
+    : path_(std::move(path)), place_(std::move(place)), written_as_(std::move(written_as)),
+      stream_(stream), buffer_(new char[kBufferSize]) {}
 
 OutputFile::~OutputFile() {
     if (stream_ != nullptr)
@@ -96,10 +97,18 @@ OutputFile* OutputSet::open(const std::string& path, std::string& error) {
         error = path + ": " + std::strerror(EISDIR);
         return nullptr;
     }
-    // A device or a pipe is written as it is: it keeps nothing to protect.
-    bool direct = fs::exists(status) && !fs::is_regular_file(status);
+    // A device or a pipe is written as it is: it keeps nothing to protect. So is whatever
+    // /dev/stdout and its like stand for: they name an open file, not a place.
+    bool direct = (fs::exists(status) && !fs::is_regular_file(status)) ||
+                  path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
     std::string written_as = path;
     if (!direct) {
+        // A symbolic link keeps pointing at the file it names, which is replaced.
+        if (fs::exists(status) && fs::is_symlink(fs::symlink_status(place, failure))) {
+            fs::path target = fs::canonical(place, failure);
+            if (!failure)
+                place = target;
+        }
         fs::path parent = place.parent_path();
         if (!parent.empty() && !fs::is_directory(parent, failure)) {
             fs::create_directories(parent, failure);
@@ -109,7 +118,7 @@ OutputFile* OutputSet::open(const std::string& path, std::string& error) {
             }
         }
         // Unique to the run and the file: two outputs may name one path.
-        written_as = path + ".zerkareport-" + std::to_string(zerka_getpid()) + "-" +
+        written_as = place.string() + ".zerkareport-" + std::to_string(zerka_getpid()) + "-" +
                      std::to_string(files_.size()) + ".tmp";
     }
     std::FILE* stream = std::fopen(written_as.c_str(), "wb");
@@ -117,7 +126,7 @@ OutputFile* OutputSet::open(const std::string& path, std::string& error) {
         error = path + ": " + std::strerror(errno);
         return nullptr;
     }
-    files_.push_back(std::make_unique<OutputFile>(path, written_as, stream));
+    files_.push_back(std::make_unique<OutputFile>(path, place.string(), written_as, stream));
     return files_.back().get();
 }
 
@@ -129,7 +138,7 @@ bool OutputSet::commit(std::string& error) {
         if (!file->staged())
             continue;
         if (ok) {
-            fs::rename(file->written_as(), file->path(), failure);
+            fs::rename(file->written_as(), file->place(), failure);
             if (!failure)
                 continue;
             error = file->path() + ": " + failure.message();

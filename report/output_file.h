@@ -14,7 +14,7 @@
 // One file being written: buffered, its first failure kept for finish().
 class OutputFile {
   public:
-    OutputFile(std::string path, std::string written_as, std::FILE* stream);
+    OutputFile(std::string path, std::string place, std::string written_as, std::FILE* stream);
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
@@ -47,8 +47,9 @@ class OutputFile {
     bool finish(std::string& error);
 
     const std::string& path() const { return path_; }
+    const std::string& place() const { return place_; }
     const std::string& written_as() const { return written_as_; }
-    bool staged() const { return written_as_ != path_; }
+    bool staged() const { return written_as_ != place_; }
 
   private:
     static constexpr std::size_t kBufferSize = 1 << 16;
@@ -56,8 +57,9 @@ class OutputFile {
     void write_through(const char* data, std::size_t size);
     void flush();
 
-    std::string path_;       // where the output belongs
-    std::string written_as_; // the temporary name, or path_ for a device or pipe
+    std::string path_;       // the output as the user named it
+    std::string place_;      // the file it replaces: path_, or the file a symbolic link names
+    std::string written_as_; // the temporary name, or place_ for a device or pipe
     std::FILE* stream_;
     std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;

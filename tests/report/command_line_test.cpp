@@ -211,6 +211,13 @@ TEST(AllOrNothing, AFailedWriteReplacesNoEarlierOutput) {
     EXPECT_NE(read_text(d + "out/c.info"), before[d + "out/c.info"]);
     EXPECT_NE(read_text(d + "out/c.info").find("SF:C:\\work\\calc\\src\\args.cpp"),
               std::string::npos);
+
+    // An output named through a symbolic link replaces the file that the link names.
+    std::filesystem::rename(d + "out/c.info", d + "out/real.info");
+    std::filesystem::create_symlink("real.info", d + "out/c.info");
+    ASSERT_EQ(run_zerkareport(outputs + " " + shell_word(d + "1.log")).exit_code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(d + "out/c.info"));
+    EXPECT_EQ(read_text(d + "out/real.info"), before[d + "out/c.info"]);
 }
 
 // A regular file that fills its file system half-way: a tmpfs of 256 KiB (mounting needs root,
