@@ -3,12 +3,19 @@ BUILD ?= build
 X64 := $(BUILD)/x64
 X86 := $(BUILD)/x86
 LINUX := $(BUILD)/linux
+# Release builds: the native zerkareport (built by make test, so that Release stays
+# warning-free) and the Windows tools of the release bundles (make dist).
+LINUX_RELEASE := $(BUILD)/linux-release
+X64_RELEASE := $(BUILD)/x64-release
+X86_RELEASE := $(BUILD)/x86-release
 WINE := /usr/lib/wine/wine64
 WINESERVER := /usr/lib/wine/wineserver64
 PREFIX := $(abspath $(X64))/wineprefix
 CMAKE_CROSS = cmake -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw.cmake
+CMAKE_CROSS_RELEASE = cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/toolchain-mingw.cmake
 
-.PHONY: setup build build-x64 build-x86 build-linux test test-linux test-x64 demo bench format wineprefix
+.PHONY: setup build build-x64 build-x86 build-linux test test-linux test-x64 demo bench format wineprefix \
+	release-linux dist dist-x64 dist-x86 dist-linux test-dist bench-report
 
 setup:
 	@bash scripts/setup.sh
@@ -19,6 +26,12 @@ $(X86)/build.ninja:
 	$(CMAKE_CROSS) -DZERKA_ARCH=i686 -S . -B $(X86)
 $(LINUX)/build.ninja:
 	cmake -G Ninja -DCMAKE_BUILD_TYPE=Debug -S . -B $(LINUX)
+$(LINUX_RELEASE)/build.ninja:
+	cmake -G Ninja -DCMAKE_BUILD_TYPE=Release -S . -B $(LINUX_RELEASE)
+$(X64_RELEASE)/build.ninja:
+	$(CMAKE_CROSS_RELEASE) -DZERKA_ARCH=x86_64 -S . -B $(X64_RELEASE)
+$(X86_RELEASE)/build.ninja:
+	$(CMAKE_CROSS_RELEASE) -DZERKA_ARCH=i686 -S . -B $(X86_RELEASE)
 
 build-x64: setup $(X64)/build.ninja
 	cmake --build $(X64)
@@ -28,6 +41,17 @@ build-linux: setup $(LINUX)/build.ninja
 	cmake --build $(LINUX)
 
 build: build-x64 build-x86 build-linux
+
+# Only the programs of the bundles are built in Release, not the tests.
+release-linux: setup $(LINUX_RELEASE)/build.ninja
+	cmake --build $(LINUX_RELEASE) --target zerkareport
+dist-linux: release-linux
+	cmake --build $(LINUX_RELEASE) --target dist
+dist-x64: setup $(X64_RELEASE)/build.ninja
+	cmake --build $(X64_RELEASE) --target dist
+dist-x86: setup $(X86_RELEASE)/build.ninja
+	cmake --build $(X86_RELEASE) --target dist
+dist: dist-x64 dist-x86 dist-linux
 
 # The first start of Wine makes its prefix (about two minutes); later starts take a second.
 wineprefix: $(PREFIX)/.made
@@ -40,7 +64,7 @@ $(PREFIX)/.made:
 # One wineserver kept running around the suite saves seconds on every Wine start. Wine's
 # services inherit the output of the process that starts them, so they are started quietly.
 # CTEST_ARGS narrows a run, e.g. CTEST_ARGS="-R log".
-test: build test-linux test-x64
+test: build release-linux test-linux test-x64 test-dist
 
 test-linux: build-linux
 	cd $(LINUX) && ctest --output-on-failure $(CTEST_ARGS)
@@ -51,13 +75,22 @@ test-x64: build-x64 wineprefix
 	cd $(X64) && WINEPREFIX=$(PREFIX) ctest --output-on-failure --timeout 600 $(CTEST_ARGS); \
 	rc=$$?; WINEPREFIX=$(PREFIX) $(WINESERVER) -k; exit $$rc
 
+# The 64-bit bundle unpacked into a fresh folder measures a test target under Wine.
+test-dist: dist-x64 build-x64 wineprefix
+	python3 tests/dist/dist_test.py dist/zerkacmd-*-win64.zip $(X64) $(PREFIX)
+
 demo: build-x64 wineprefix
 	@bash scripts/demo.sh $(X64)
 
 # Heavy (tens of minutes): timing runs against the native program; never part of `make test`.
 # BENCH_ARGS narrows a run, e.g. BENCH_ARGS="--reduced" or "--quick --only wide".
-bench: build-x64 wineprefix
+bench: build-x64 wineprefix release-linux
 	python3 bench/run.py $(X64) $(BENCH_ARGS)
+	python3 bench/report_bench.py $(LINUX_RELEASE)/bin/zerkareport --work $(BUILD)/bench-report
+
+# zerkareport's part of make bench alone (a few minutes).
+bench-report: release-linux
+	python3 bench/report_bench.py $(LINUX_RELEASE)/bin/zerkareport --work $(BUILD)/bench-report
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')

@@ -24,6 +24,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 import gen  # noqa: E402
+import report_bench  # noqa: E402
 
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver64"
@@ -571,6 +572,13 @@ def wine_version():
     return subprocess.run([WINE, "--version"], capture_output=True, text=True).stdout.strip()
 
 
+def write_results(path, text):
+    """Writes the report, keeping the section of zerkareport's figures (report_bench.py)."""
+    kept = report_bench.section_of(path)
+    with open(path, "w") as out:
+        out.write(report_bench.splice(text, kept))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir")
@@ -594,9 +602,8 @@ def main():
             saved["memory"] = memory_figures(os.path.abspath(args.build_dir), prefix)
             with open(args.report_only, "w") as f:
                 json.dump(saved, f)
-        with open(args.out, "w") as out:
-            out.write(report(saved["results"], saved["reps"], saved["note"], saved["made"],
-                             saved["memory"]))
+        write_results(args.out, report(saved["results"], saved["reps"], saved["note"],
+                                       saved["made"], saved["memory"]))
         return
     build_dir = os.path.abspath(args.build_dir)
     prefix = os.path.join(build_dir, "wineprefix")
@@ -623,8 +630,7 @@ def main():
                 with open(raw, "w") as f:
                     json.dump({"results": results, "reps": args.reps, "note": note,
                                "made": made, "memory": memory}, f)
-                with open(args.out, "w") as out:
-                    out.write(report(results, args.reps, note, made, memory))
+                write_results(args.out, report(results, args.reps, note, made, memory))
     finally:
         env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all")
         subprocess.run([WINE, "reg", "delete", r"HKCU\Software\Wine\Debug", "/v", "RelayInclude",

@@ -24,71 +24,76 @@ std::string rates(const Figures& figures) {
     return "line-rate=\"" + rate(figures) + "\" branch-rate=\"0\" complexity=\"0\"";
 }
 
-void append_line(std::string& out, const std::string& indent, const FileCoverage& file,
-                 std::size_t i) {
-    out += indent + "<line number=\"" + std::to_string(i + 1) + "\" hits=\"" +
-           (file.status[i] == kLineRun ? "1" : "0") + "\" branch=\"false\"/>\n";
+void write_line(OutputFile& out, const char* indent, const FileCoverage& file, std::size_t i) {
+    out << indent << "<line number=\"" << std::uint64_t{i + 1} << "\" hits=\""
+        << (file.status[i] == kLineRun ? "1" : "0") << "\" branch=\"false\"/>\n";
 }
 
-void append_class(std::string& out, const FileCoverage& file) {
-    out += "        <class name=\"" + markup_escape(file.name) + "\" filename=\"" +
-           markup_escape(file.path()) + "\" " + rates(file_figures(file)) + ">\n";
-    out += "          <methods>\n";
+void write_class(OutputFile& out, const FileCoverage& file) {
+    out << "        <class name=\"" << markup_escape(file.name) << "\" filename=\""
+        << markup_escape(file.path()) << "\" " << rates(file_figures(file)) << ">\n";
+    out << "          <methods>\n";
     for (const FunctionCoverage& function : file.functions) {
-        out += "            <method name=\"" + markup_escape(function.name) + "\" signature=\"\" " +
-               rates(function_figures(file, function)) + ">\n";
-        out += "              <lines>\n";
+        out << "            <method name=\"" << markup_escape(function.name) << "\" signature=\"\" "
+            << rates(function_figures(file, function)) << ">\n";
+        out << "              <lines>\n";
         for (const LineRun& run : function.runs) {
             for (std::size_t i = run.begin; i < run.end && i < file.status.size(); ++i) {
                 if (file.status[i] != kLineNoCode)
-                    append_line(out, "                ", file, i);
+                    write_line(out, "                ", file, i);
             }
         }
-        out += "              </lines>\n            </method>\n";
+        out << "              </lines>\n            </method>\n";
     }
-    out += "          </methods>\n          <lines>\n";
+    out << "          </methods>\n          <lines>\n";
     for (std::size_t i = 0; i < file.status.size(); ++i) {
         if (file.status[i] != kLineNoCode)
-            append_line(out, "            ", file, i);
+            write_line(out, "            ", file, i);
     }
-    out += "          </lines>\n        </class>\n";
+    out << "          </lines>\n        </class>\n";
 }
 
 } // namespace
 
-bool write_cobertura(const CoverageModel& model, const std::string& path, std::string& error) {
+bool write_cobertura(const CoverageModel& model, const std::string& path, OutputSet& outputs,
+                     std::string& error) {
+    OutputFile* file = outputs.open(path, error);
+    if (file == nullptr)
+        return false;
+    // Written as it is made: the document is many times the size of the model.
+    OutputFile& out = *file;
     Figures total = total_figures(model);
-    std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += "<coverage line-rate=\"" + rate(total) + "\" branch-rate=\"0\" lines-covered=\"" +
-           std::to_string(total.reached) + "\" lines-valid=\"" + std::to_string(total.lines) +
-           "\" branches-covered=\"0\" branches-valid=\"0\" complexity=\"0\" version=\"1\"" +
-           " timestamp=\"" + std::to_string(static_cast<long long>(std::time(nullptr)) * 1000) +
-           "\">\n";
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out << "<coverage line-rate=\"" << rate(total) << "\" branch-rate=\"0\" lines-covered=\""
+        << total.reached << "\" lines-valid=\"" << total.lines
+        << "\" branches-covered=\"0\" branches-valid=\"0\" complexity=\"0\" version=\"1\""
+        << " timestamp=\"" << std::to_string(static_cast<long long>(std::time(nullptr)) * 1000)
+        << "\">\n";
     // Consumers resolve relative file names against the sources.
     if (!model.root.empty())
-        out +=
-            "  <sources>\n    <source>" + markup_escape(model.root) + "</source>\n  </sources>\n";
-    out += "  <packages>\n";
+        out << "  <sources>\n    <source>" << markup_escape(model.root)
+            << "</source>\n  </sources>\n";
+    out << "  <packages>\n";
     // One package per folder, in the order of the folders' first files.
     std::vector<std::string> folders;
     std::map<std::string, std::vector<const FileCoverage*>> packages;
-    for (const FileCoverage& file : model.files) {
-        auto& files = packages[file.folder];
+    for (const FileCoverage& coverage : model.files) {
+        auto& files = packages[coverage.folder];
         if (files.empty())
-            folders.push_back(file.folder);
-        files.push_back(&file);
+            folders.push_back(coverage.folder);
+        files.push_back(&coverage);
     }
     for (const std::string& folder : folders) {
         Figures package;
-        for (const FileCoverage* file : packages[folder])
-            package.add(file_figures(*file));
+        for (const FileCoverage* coverage : packages[folder])
+            package.add(file_figures(*coverage));
         // Files directly under the root have no folder: their package is ".".
-        out += "    <package name=\"" + markup_escape(folder.empty() ? "." : folder) + "\" " +
-               rates(package) + ">\n      <classes>\n";
-        for (const FileCoverage* file : packages[folder])
-            append_class(out, *file);
-        out += "      </classes>\n    </package>\n";
+        out << "    <package name=\"" << markup_escape(folder.empty() ? "." : folder) << "\" "
+            << rates(package) << ">\n      <classes>\n";
+        for (const FileCoverage* coverage : packages[folder])
+            write_class(out, *coverage);
+        out << "      </classes>\n    </package>\n";
     }
-    out += "  </packages>\n</coverage>\n";
-    return write_whole_file(path, out, error);
+    out << "  </packages>\n</coverage>\n";
+    return out.finish(error);
 }

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
+#include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -22,10 +23,9 @@ int status_rank(char status) {
     return 0;
 }
 
-struct PathLess {
-    bool operator()(const std::string& a, const std::string& b) const {
-        return compare_paths(a.c_str(), b.c_str()) < 0;
-    }
+struct PathedFile {
+    std::string path;
+    FileCoverage file;
 };
 
 // Sorts the runs and joins those that overlap or touch.
@@ -49,17 +49,57 @@ void merge_file(FileCoverage& into, FileCoverage&& from) {
         if (status_rank(from.status[i]) > status_rank(into.status[i]))
             into.status[i] = from.status[i];
     }
+    if (from.functions.empty())
+        return;
+    std::unordered_map<std::string, std::size_t> known;
+    known.reserve(into.functions.size());
+    for (std::size_t i = 0; i < into.functions.size(); ++i)
+        known.emplace(into.functions[i].name, i);
     for (FunctionCoverage& function : from.functions) {
-        auto same = std::find_if(
-            into.functions.begin(), into.functions.end(),
-            [&](const FunctionCoverage& known) { return known.name == function.name; });
-        if (same == into.functions.end()) {
+        auto same = known.find(function.name);
+        if (same == known.end()) {
+            known.emplace(function.name, into.functions.size());
             into.functions.push_back(std::move(function));
         } else {
-            same->runs.insert(same->runs.end(), function.runs.begin(), function.runs.end());
-            normalise_runs(same->runs);
+            std::vector<LineRun>& runs = into.functions[same->second].runs;
+            runs.insert(runs.end(), function.runs.begin(), function.runs.end());
+            normalise_runs(runs);
         }
     }
+}
+
+// A model's files with their paths, in path order: the log's own order, sorted when a log
+// was not in it; the runs of its functions normalised.
+std::vector<PathedFile> sorted_files(CoverageModel& model) {
+    std::vector<PathedFile> files;
+    files.reserve(model.files.size());
+    for (FileCoverage& file : model.files) {
+        for (FunctionCoverage& function : file.functions)
+            normalise_runs(function.runs);
+        std::string path = file.path();
+        files.push_back({std::move(path), std::move(file)});
+    }
+    auto less = [](const PathedFile& a, const PathedFile& b) {
+        return compare_paths(a.path.c_str(), b.path.c_str()) < 0;
+    };
+    if (!std::is_sorted(files.begin(), files.end(), less))
+        std::stable_sort(files.begin(), files.end(), less);
+    return files;
+}
+
+// Orders a file's functions by their first line with code, each line computed once.
+void sort_functions(FileCoverage& file) {
+    std::vector<std::pair<std::size_t, std::size_t>> order; // first line, place
+    order.reserve(file.functions.size());
+    for (std::size_t i = 0; i < file.functions.size(); ++i)
+        order.emplace_back(first_function_line(file, file.functions[i]), i);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<FunctionCoverage> sorted;
+    sorted.reserve(order.size());
+    for (const auto& entry : order)
+        sorted.push_back(std::move(file.functions[entry.second]));
+    file.functions.swap(sorted);
 }
 
 } // namespace
@@ -114,28 +154,34 @@ std::size_t first_function_line(const FileCoverage& file, const FunctionCoverage
 
 CoverageModel merge_models(std::vector<CoverageModel> models) {
     CoverageModel merged;
-    std::map<std::string, FileCoverage, PathLess> files;
+    std::vector<PathedFile> files;
     for (CoverageModel& model : models) {
         merged.runs.insert(merged.runs.end(), model.runs.begin(), model.runs.end());
-        for (FileCoverage& file : model.files) {
-            std::string path = file.path();
-            auto found = files.find(path);
-            if (found == files.end()) {
-                for (FunctionCoverage& function : file.functions)
-                    normalise_runs(function.runs);
-                files.emplace(std::move(path), std::move(file));
-            } else {
-                merge_file(found->second, std::move(file));
-            }
+        std::vector<PathedFile> from = sorted_files(model);
+        // One pass over both, as both are in path order: equal paths are one file, and the
+        // spelling met first names it.
+        std::vector<PathedFile> joined;
+        joined.reserve(files.size() + from.size());
+        auto take = [&](PathedFile&& next) {
+            if (!joined.empty() &&
+                compare_paths(joined.back().path.c_str(), next.path.c_str()) == 0)
+                merge_file(joined.back().file, std::move(next.file));
+            else
+                joined.push_back(std::move(next));
+        };
+        std::size_t i = 0, j = 0;
+        while (i < files.size() || j < from.size()) {
+            bool from_first =
+                i == files.size() ||
+                (j < from.size() && compare_paths(from[j].path.c_str(), files[i].path.c_str()) < 0);
+            take(std::move(from_first ? from[j++] : files[i++]));
         }
+        files.swap(joined);
     }
-    for (auto& entry : files) {
-        FileCoverage& file = entry.second;
-        std::stable_sort(file.functions.begin(), file.functions.end(),
-                         [&](const FunctionCoverage& a, const FunctionCoverage& b) {
-                             return first_function_line(file, a) < first_function_line(file, b);
-                         });
-        merged.files.push_back(std::move(file));
+    merged.files.reserve(files.size());
+    for (PathedFile& entry : files) {
+        sort_functions(entry.file);
+        merged.files.push_back(std::move(entry.file));
     }
     return merged;
 }

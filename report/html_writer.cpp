@@ -6,14 +6,19 @@
 #include "report/source_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iterator>
+#include <set>
 #include <system_error>
 
 namespace {
 
 constexpr char kIndexPage[] = "index.html";
+// The pages this program wrote into the folder, one name a line under the heading: the only
+// files a later report removes from it.
+constexpr char kPageList[] = ".zerkareport-pages";
+constexpr char kPageListHeading[] = "zerkareport pages";
 
 constexpr char kStyle[] =
     "body{font-family:sans-serif;margin:1.5em;color:#222}"
@@ -47,17 +52,50 @@ std::string figure_cells(const Figures& figures) {
 
 constexpr char kFigureHeadings[] = "<th>Lines</th><th>Reached</th><th>Percent</th><th></th>";
 
+bool is_safe_byte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '-' || c == '_';
+}
+
 // A page name that any file system takes: the page's number and the file name's safe bytes.
 std::string page_name(std::size_t index, const std::string& name) {
-    char number[16];
-    std::snprintf(number, sizeof(number), "%04zu_", index + 1);
-    std::string page = number;
-    for (char c : name) {
-        bool safe = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '.' || c == '-' || c == '_';
-        page += safe ? c : '_';
-    }
+    std::string page = std::to_string(index + 1);
+    if (page.size() < 4)
+        page.insert(0, 4 - page.size(), '0');
+    page += '_';
+    for (char c : name)
+        page += is_safe_byte(c) ? c : '_';
     return page + ".html";
+}
+
+// What page_name makes: digits, '_', safe bytes, ".html".
+bool is_page_name(const std::string& name) {
+    constexpr char kSuffix[] = ".html";
+    std::size_t digits = name.find('_');
+    std::size_t suffix = sizeof(kSuffix) - 1;
+    if (digits == std::string::npos || digits < 4 || name.size() <= digits + 1 + suffix ||
+        name.compare(name.size() - suffix, suffix, kSuffix) != 0)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (i < digits ? !(c >= '0' && c <= '9') : !is_safe_byte(c))
+            return false;
+    }
+    return true;
+}
+
+// The page names of the folder's page list; none when it has no list of this program's.
+std::vector<std::string> listed_pages(const std::filesystem::path& root) {
+    std::ifstream in(root / kPageList, std::ios::binary);
+    std::vector<std::string> pages;
+    std::string line;
+    if (!std::getline(in, line) || line != kPageListHeading)
+        return pages;
+    while (std::getline(in, line)) {
+        if (is_page_name(line))
+            pages.push_back(line);
+    }
+    return pages;
 }
 
 const char* line_class(char status) {
@@ -193,7 +231,8 @@ std::string index_page(const CoverageModel& model, const std::vector<std::string
 
 } // namespace
 
-bool write_html(const CoverageModel& model, const std::string& folder, std::string& error) {
+bool write_html(const CoverageModel& model, const std::string& folder, OutputSet& outputs,
+                std::string& error) {
     std::error_code failure;
     std::filesystem::path root(folder);
     std::filesystem::create_directories(root, failure);
@@ -202,11 +241,28 @@ bool write_html(const CoverageModel& model, const std::string& folder, std::stri
         return false;
     }
     std::vector<std::string> pages;
+    auto write_page = [&](const std::string& name, const std::string& content) {
+        OutputFile* out = outputs.open((root / name).string(), error);
+        if (out == nullptr)
+            return false;
+        *out << content;
+        return out->finish(error);
+    };
     for (std::size_t i = 0; i < model.files.size(); ++i) {
         pages.push_back(page_name(i, model.files[i].name));
-        if (!write_whole_file((root / pages.back()).string(), file_page(model, model.files[i]),
-                              error))
+        if (!write_page(pages.back(), file_page(model, model.files[i])))
             return false;
     }
-    return write_whole_file((root / kIndexPage).string(), index_page(model, pages), error);
+    // Pages of an earlier report that this one does not write would be stale links' targets.
+    std::set<std::string> written(pages.begin(), pages.end());
+    for (const std::string& page : listed_pages(root)) {
+        std::filesystem::path stale = root / page;
+        if (written.count(page) == 0 &&
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(stale, failure)))
+            outputs.remove_on_commit(stale.string());
+    }
+    std::string list = std::string(kPageListHeading) + "\n";
+    for (const std::string& page : pages)
+        list += page + "\n";
+    return write_page(kPageList, list) && write_page(kIndexPage, index_page(model, pages));
 }

@@ -4,31 +4,34 @@
 
 #include <string>
 
-bool write_lcov(const CoverageModel& model, const std::string& path, std::string& error) {
-    std::string out;
+bool write_lcov(const CoverageModel& model, const std::string& path, OutputSet& outputs,
+                std::string& error) {
+    OutputFile* out = outputs.open(path, error);
+    if (out == nullptr)
+        return false;
     for (const FileCoverage& file : model.files) {
-        out += "TN:\nSF:" + file.path() + "\n";
-        std::size_t functions_reached = 0;
+        *out << "TN:\nSF:" << file.path() << '\n';
+        std::uint64_t functions_reached = 0;
         for (const FunctionCoverage& function : file.functions) {
-            out += "FN:" + std::to_string(first_function_line(file, function)) + "," +
-                   function.name + "\n";
+            *out << "FN:" << std::uint64_t{first_function_line(file, function)} << ','
+                 << function.name << '\n';
         }
         for (const FunctionCoverage& function : file.functions) {
             bool reached = function_figures(file, function).reached > 0;
             functions_reached += reached ? 1 : 0;
-            out += "FNDA:" + std::string(reached ? "1" : "0") + "," + function.name + "\n";
+            *out << "FNDA:" << (reached ? "1" : "0") << ',' << function.name << '\n';
         }
-        out += "FNF:" + std::to_string(file.functions.size()) + "\n";
-        out += "FNH:" + std::to_string(functions_reached) + "\n";
+        *out << "FNF:" << std::uint64_t{file.functions.size()} << '\n';
+        *out << "FNH:" << functions_reached << '\n';
         for (std::size_t i = 0; i < file.status.size(); ++i) {
             if (file.status[i] == kLineNoCode)
                 continue;
-            out += "DA:" + std::to_string(i + 1) + (file.status[i] == kLineRun ? ",1\n" : ",0\n");
+            *out << "DA:" << std::uint64_t{i + 1} << (file.status[i] == kLineRun ? ",1\n" : ",0\n");
         }
         Figures figures = file_figures(file);
-        out += "LF:" + std::to_string(figures.lines) + "\n";
-        out += "LH:" + std::to_string(figures.reached) + "\n";
-        out += "end_of_record\n";
+        *out << "LF:" << figures.lines << '\n';
+        *out << "LH:" << figures.reached << '\n';
+        *out << "end_of_record\n";
     }
-    return write_whole_file(path, out, error);
+    return out->finish(error);
 }

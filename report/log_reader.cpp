@@ -2,10 +2,10 @@
 
 #include "log/log_format.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <limits>
+#include <unordered_map>
 
 namespace {
 
@@ -50,6 +50,11 @@ class Reader {
             result_.error = path_ + ": cannot be opened";
             return std::move(result_);
         }
+        // A log begins with its command record; anything else is no log cut short.
+        if (in.peek() != kHeaderTag) {
+            result_.error = path_ + ": not a coverage log: it does not begin with 'H'";
+            return std::move(result_);
+        }
         std::string line;
         std::size_t number = 0;
         bool cut = false;
@@ -68,6 +73,10 @@ class Reader {
         }
         if (in.bad()) {
             result_.error = path_ + ": read failed";
+            return std::move(result_);
+        }
+        if (cut && number == 1) {
+            result_.error = path_ + ": not a coverage log: it holds no line feed";
             return std::move(result_);
         }
         if (cut || expect_ != Expect::Folder) {
@@ -119,6 +128,8 @@ class Reader {
         case kFolderTag:
             if (expect_ != Expect::Folder)
                 return out_of_order(number, tag);
+            if (line.find('\0') != std::string::npos)
+                return fail(number, "folder record (D) holding a NUL byte");
             block_ = FileCoverage();
             block_.folder = line.substr(1);
             expect_ = Expect::Name;
@@ -129,6 +140,8 @@ class Reader {
             std::size_t comma = 0;
             if (!parse_count(line, line_count_, comma))
                 return fail(number, "name record (N) without a valid line count and a comma");
+            if (line.find('\0', comma) != std::string::npos)
+                return fail(number, "name record (N) holding a NUL byte");
             block_.name = line.substr(comma + 1);
             expect_ = Expect::FunctionOrStatus;
             return true;
@@ -145,6 +158,8 @@ class Reader {
             if (!starts_.empty() && start <= starts_.back())
                 return fail(number, "function record (F) index " + std::to_string(start) +
                                         " not above the previous one");
+            if (line.find('\0', comma) != std::string::npos)
+                return fail(number, "function record (F) holding a NUL byte");
             starts_.push_back(start);
             names_.push_back(line.substr(comma + 1));
             return true;
@@ -176,16 +191,15 @@ class Reader {
     void finish_block() {
         for (std::size_t i = 0; i < starts_.size(); ++i) {
             LineRun run{starts_[i], i + 1 < starts_.size() ? starts_[i + 1] : line_count_};
-            auto same = std::find_if(
-                block_.functions.begin(), block_.functions.end(),
-                [&](const FunctionCoverage& known) { return known.name == names_[i]; });
-            if (same == block_.functions.end())
-                block_.functions.push_back({names_[i], {run}});
+            auto known = function_index_.emplace(names_[i], block_.functions.size());
+            if (known.second)
+                block_.functions.push_back({std::move(names_[i]), {run}});
             else
-                same->runs.push_back(run);
+                block_.functions[known.first->second].runs.push_back(run);
         }
         starts_.clear();
         names_.clear();
+        function_index_.clear();
         result_.model.files.push_back(std::move(block_));
         block_ = FileCoverage();
     }
@@ -197,6 +211,7 @@ class Reader {
     std::size_t line_count_ = 0;
     std::vector<std::size_t> starts_;
     std::vector<std::string> names_;
+    std::unordered_map<std::string, std::size_t> function_index_; // name to its place in block_
     std::size_t last_good_ = 0;
 };
 

@@ -74,6 +74,7 @@ Coverage gate:
                      (0 to 100, decimals allowed; no lines at all count as 0%).
 
   -h, --help         show this text and exit.
+  --version          print the version and exit.
   --                 end of options: every later argument is a log.
 
 Merging: source files whose paths are equal when letter case is ignored and '/' and
@@ -91,12 +92,20 @@ one is not read, with a warning, and its HTML page shows no text. The summary ta
 shortens paths wider than 60 characters in the middle ("..."); the other outputs keep
 them whole.
 
+Output files are written under temporary names beside them and renamed into place only
+when every output of the run has been written: when one cannot be written, the error
+names it and no output of the run replaces an earlier one. A device or a pipe
+(/dev/stdout) is written directly. --html DIR keeps the names of its pages in
+DIR/.zerkareport-pages and removes the pages listed there by an earlier report that this
+one does not write; nothing else in DIR is removed.
+
 Incomplete and malformed logs: a log that ends inside a file block, or in a line without
 its line feed (a run whose log could not be written completely), is read up to its last
 complete block, with a warning naming the log. A log with an unknown record tag, a record
 out of order, a bad number, a status string whose length differs from its line count or
-a status character other than 0, 1 and 3 is refused with an error naming the log and the
-line; then nothing is written.
+a status character other than 0, 1 and 3, or a path or function name holding a NUL byte
+is refused with an error naming the log and the line; then nothing is written. A file
+that does not begin with H, or holds no line feed at all, is no log and is refused too.
 
 Exit codes: 0 done (also after warnings); 1 a log was refused or could not be read, or an
 output could not be written; 2 wrong command line; 3 the total line coverage is below
@@ -105,6 +114,7 @@ output could not be written; 2 wrong command line; 3 the total line coverage is 
 
 struct Options {
     bool help = false;
+    bool version = false;
     bool summary = false;
     bool functions = false;
     std::string html;
@@ -157,6 +167,10 @@ bool parse(int argc, char** argv, Options& options) {
             options.help = true;
             continue;
         }
+        if (argument == "--version") {
+            options.version = true;
+            continue;
+        }
         if (argument == "--summary" || argument == "--functions") {
             (argument == "--summary" ? options.summary : options.functions) = true;
             continue;
@@ -191,7 +205,7 @@ bool parse(int argc, char** argv, Options& options) {
             return usage_error("option '" + name + "' given twice");
         options.*(option->field) = value;
     }
-    if (!options.help && options.logs.empty())
+    if (!options.help && !options.version && options.logs.empty())
         return usage_error("no log named");
     return true;
 }
@@ -243,6 +257,10 @@ int main(int argc, char** argv) {
         std::cout << kUsage;
         return kExitOk;
     }
+    if (options.version) {
+        std::cout << "zerkareport " << ZERKA_VERSION << '\n';
+        return kExitOk;
+    }
 
     // Every log is read before anything is written, so a refused log leaves no output.
     std::vector<CoverageModel> models;
@@ -266,22 +284,17 @@ int main(int argc, char** argv) {
             std::cerr << "zerkareport: warning: " << warning << '\n';
     }
 
-    bool ok = true;
+    // Every output is written before any is put in place: a failure leaves the earlier ones.
+    OutputSet outputs;
     std::string error;
-    auto report = [&](bool written) {
-        if (!written) {
-            std::cerr << "zerkareport: error: " << error << '\n';
-            ok = false;
-        }
-    };
-    if (!options.lcov.empty())
-        report(write_lcov(model, options.lcov, error));
-    if (!options.cobertura.empty())
-        report(write_cobertura(model, options.cobertura, error));
-    if (!options.sonar.empty())
-        report(write_sonar(model, options.sonar, error));
-    if (!options.html.empty())
-        report(write_html(model, options.html, error));
+    bool ok =
+        (options.lcov.empty() || write_lcov(model, options.lcov, outputs, error)) &&
+        (options.cobertura.empty() || write_cobertura(model, options.cobertura, outputs, error)) &&
+        (options.sonar.empty() || write_sonar(model, options.sonar, outputs, error)) &&
+        (options.html.empty() || write_html(model, options.html, outputs, error)) &&
+        outputs.commit(error);
+    if (!ok)
+        std::cerr << "zerkareport: error: " << error << '\n';
     bool any_file = !options.lcov.empty() || !options.cobertura.empty() || !options.sonar.empty() ||
                     !options.html.empty();
     if (options.summary || options.functions || !any_file)

@@ -4,6 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+
 namespace {
 
 TEST(CommandLine, HelpNamesEveryOption) {
@@ -127,7 +133,157 @@ TEST(CommandLine, OutputFoldersAreMadeAndUnwritableOutputsFail) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_NE(result.output.find("zerkareport: error: " + d + "file/s.xml: "), std::string::npos)
         << result.output;
+    EXPECT_FALSE(file_exists(d + "new/folder/c.info"));
+    result = run_zerkareport("--lcov " + shell_word(d + "new/folder/c.info") + " " +
+                             shell_word(d + "calc.log"));
+    EXPECT_EQ(result.exit_code, 0) << result.output;
     EXPECT_TRUE(file_exists(d + "new/folder/c.info"));
+}
+
+// Not logs cut short but no logs at all, and names no file system or consumer can hold.
+TEST(CommandLine, FilesThatAreNoLogsAndNulBytesAreRefused) {
+    using namespace std::string_literals;
+    TempDir dir;
+    std::string d = dir.path();
+    const std::string header = "Hcalc.exe\nH2026/03/14 09:26:53\n";
+    struct Case {
+        std::string text;
+        std::string error; // after "<log>:"
+    } cases[] = {
+        {"", " not a coverage log: it does not begin with 'H'"},
+        {"\x7f"
+         "ELF\x02\x01\x01\0\0\0"s,
+         " not a coverage log: it does not"},
+        {"Hcalc.exe -test", " not a coverage log: it holds no line feed"},
+        {header + "Dc:\\src\0x\\\nN1,a.c\nS3\n"s, "3: folder record (D) holding a NUL byte"},
+        {header + "Dc:\\\nN1,a.c\0.h\nS3\n"s, "4: name record (N) holding a NUL"},
+        {header + "Dc:\\\nN1,a.c\nF0,f\0g\nS3\n"s, "5: function record (F) holding a NUL"},
+    };
+    for (const Case& c : cases) {
+        write_text(d + "x.log", c.text);
+        std::string errors;
+        CommandResult result = run_zerkareport_split(
+            "--lcov " + shell_word(d + "x.info") + " " + shell_word(d + "x.log"), errors);
+        EXPECT_EQ(result.exit_code, 1) << c.error;
+        EXPECT_EQ(errors.find("zerkareport: error: " + d + "x.log:" + c.error), 0u)
+            << c.error << "\ngot: " << errors;
+        EXPECT_FALSE(file_exists(d + "x.info"));
+    }
+}
+
+} // namespace
+
+namespace {
+
+// Every file of a folder with its content, to compare before and after a run.
+std::map<std::string, std::string> folder_files(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.is_regular_file())
+            files[entry.path().string()] = read_text(entry.path().string());
+    }
+    return files;
+}
+
+// A run whose last output cannot be written (/dev/full: a real write failing with ENOSPC)
+// replaces none of the earlier outputs and leaves no temporary file behind.
+TEST(AllOrNothing, AFailedWriteReplacesNoEarlierOutput) {
+    TempDir dir;
+    std::string d = dir.path();
+    write_text(d + "1.log", kCalcLog);
+    write_text(d + "2.log", kCalcLog2);
+    std::string outputs = "--lcov " + shell_word(d + "out/c.info") + " --cobertura " +
+                          shell_word(d + "out/c.xml") + " --html " + shell_word(d + "out/html");
+    ASSERT_EQ(run_zerkareport(outputs + " " + shell_word(d + "1.log")).exit_code, 0);
+    std::map<std::string, std::string> before = folder_files(d + "out");
+    ASSERT_EQ(before.size(), 6u); // two outputs, index, two pages, the page list
+
+    std::string errors;
+    CommandResult result =
+        run_zerkareport_split(outputs + " --sonar /dev/full " + shell_word(d + "2.log"), errors);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(errors,
+              "zerkareport: error: /dev/full: " + std::string(std::strerror(ENOSPC)) + "\n");
+    EXPECT_EQ(folder_files(d + "out"), before);
+
+    // The same run with every output writable replaces them all.
+    ASSERT_EQ(run_zerkareport(outputs + " " + shell_word(d + "2.log")).exit_code, 0);
+    EXPECT_NE(read_text(d + "out/c.info"), before[d + "out/c.info"]);
+    EXPECT_NE(read_text(d + "out/c.info").find("SF:C:\\work\\calc\\src\\args.cpp"),
+              std::string::npos);
+
+    // An output named through a symbolic link replaces the file that the link names.
+    std::filesystem::rename(d + "out/c.info", d + "out/real.info");
+    std::filesystem::create_symlink("real.info", d + "out/c.info");
+    ASSERT_EQ(run_zerkareport(outputs + " " + shell_word(d + "1.log")).exit_code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(d + "out/c.info"));
+    EXPECT_EQ(read_text(d + "out/real.info"), before[d + "out/c.info"]);
+}
+
+// A regular file that fills its file system half-way: a tmpfs of 256 KiB (mounting needs root,
+// as CI runs the suite; elsewhere the test is skipped and says why).
+TEST(AllOrNothing, AFullFileSystemLeavesTheEarlierOutputWhole) {
+    TempDir dir;
+    std::string d = dir.path();
+    std::string mount = d + "full/";
+    std::filesystem::create_directory(mount);
+    if (run_command("mount -t tmpfs -o size=256k zerkareport_full " + shell_word(mount))
+            .exit_code != 0)
+        GTEST_SKIP() << "cannot mount a tmpfs here (not root?)";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { run_command("umount " + shell_word(at)); }
+    } unmount{mount};
+
+    write_text(d + "small.log", kCalcLog);
+    // 400,000 lines with code: an lcov file of about 4 MB.
+    write_text(d + "big.log", "Hbig\nH2026/03/14 09:26:53\nD/src/\nN400000,big.c\nS" +
+                                  std::string(400000, '1') + "\n");
+    ASSERT_EQ(run_zerkareport("--lcov " + shell_word(mount + "c.info") + " " +
+                              shell_word(d + "small.log"))
+                  .exit_code,
+              0);
+    std::map<std::string, std::string> before = folder_files(mount);
+    ASSERT_EQ(before.size(), 1u);
+
+    std::string errors;
+    CommandResult result = run_zerkareport_split(
+        "--lcov " + shell_word(mount + "c.info") + " " + shell_word(d + "big.log"), errors);
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(errors, "zerkareport: error: " + mount +
+                          "c.info: " + std::string(std::strerror(ENOSPC)) + "\n");
+    EXPECT_EQ(folder_files(mount), before);
+}
+
+// An earlier report's pages that this one does not write go; nothing else in the folder does.
+TEST(AllOrNothing, HtmlRemovesOnlyItsOwnStalePages) {
+    TempDir dir;
+    std::string d = dir.path();
+    write_text(d + "1.log", kCalcLog);
+    write_text(d + "2.log", kCalcLog2);
+    std::string html = d + "html/";
+    ASSERT_EQ(run_zerkareport("--html " + shell_word(html) + " " + shell_word(d + "1.log") + " " +
+                              shell_word(d + "2.log"))
+                  .exit_code,
+              0);
+    ASSERT_TRUE(file_exists(html + "0003_strings.cpp.html"));
+    // The user's own files, one of them named as a page would be.
+    write_text(html + "notes.html", "mine");
+    write_text(html + "0009_mine.html", "mine too");
+
+    ASSERT_EQ(
+        run_zerkareport("--html " + shell_word(html) + " " + shell_word(d + "1.log")).exit_code, 0);
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(html))
+        names.insert(entry.path().filename().string());
+    EXPECT_EQ(names,
+              (std::set<std::string>{".zerkareport-pages", "index.html", "0001_main.cpp.html",
+                                     "0002_strings.cpp.html", "notes.html", "0009_mine.html"}));
+    // Every page the index links is there.
+    std::string index = read_text(html + "index.html");
+    EXPECT_EQ(count_of(index, "<a href=\""), 2u);
+    for (const char* page : {"0001_main.cpp.html", "0002_strings.cpp.html"})
+        EXPECT_NE(index.find(std::string("<a href=\"") + page + "\">"), std::string::npos);
 }
 
 } // namespace

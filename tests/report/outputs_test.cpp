@@ -65,7 +65,9 @@ TEST(Summary, TableWithFunctions) {
 TEST(Lcov, RecordsOfEveryFile) {
     TempDir dir;
     std::string error;
-    ASSERT_TRUE(write_lcov(calc_model(dir), dir.path() + "out.info", error)) << error;
+    OutputSet outputs;
+    ASSERT_TRUE(write_lcov(calc_model(dir), dir.path() + "out.info", outputs, error)) << error;
+    ASSERT_TRUE(outputs.commit(error)) << error;
     std::string text = read_text(dir.path() + "out.info");
     EXPECT_EQ(text.substr(0, text.find("end_of_record")),
               "TN:\nSF:c:\\work\\calc\\src\\main.cpp\nFN:4,main\nFN:10,usage\nFNDA:1,main\n"
@@ -78,7 +80,9 @@ TEST(Lcov, RecordsOfEveryFile) {
 TEST(Html, PageWithoutReadableSourceShowsTheFigures) {
     TempDir dir;
     std::string error;
-    ASSERT_TRUE(write_html(calc_model(dir), dir.path() + "html/sub", error)) << error;
+    OutputSet outputs;
+    ASSERT_TRUE(write_html(calc_model(dir), dir.path() + "html/sub", outputs, error)) << error;
+    ASSERT_TRUE(outputs.commit(error)) << error;
     std::string index = read_text(dir.path() + "html/sub/index.html");
     EXPECT_NE(index.find("<a href=\"0001_main.cpp.html\">c:\\work\\calc\\src\\main.cpp</a></td>"
                          "<td>7</td><td>3</td><td>42.9</td>"),
@@ -97,7 +101,8 @@ TEST(Html, FolderThatCannotBeMadeFails) {
     TempDir dir;
     write_text(dir.path() + "file", "x");
     std::string error;
-    EXPECT_FALSE(write_html(calc_model(dir), dir.path() + "file/html", error));
+    OutputSet outputs;
+    EXPECT_FALSE(write_html(calc_model(dir), dir.path() + "file/html", outputs, error));
     EXPECT_EQ(error.find(dir.path() + "file/html: "), 0u) << error;
 }
 
