@@ -272,3 +272,25 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
         return true;
     }
 }
+
+bool plant_watch(HANDLE process, CodeAddress address, std::uint8_t* saved_byte) {
+    std::uint8_t original = 0;
+    if (!read_target(process, address, &original, 1))
+        return false;
+    *saved_byte = original;
+    if (original == kBreakpointByte)
+        return true;
+    if (!write_target(process, address, &kBreakpointByte, 1))
+        return false;
+    FlushInstructionCache(process, remote(address), 1);
+    return true;
+}
+
+bool clear_watch(const CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                 std::uint8_t saved_byte) {
+    HANDLE process = database.process;
+    if (!write_target(process, address, &saved_byte, 1))
+        return false;
+    FlushInstructionCache(process, remote(address), 1);
+    return rewind_thread(thread, address, database.wow64_target);
+}

@@ -19,3 +19,14 @@ bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module);
 // breakpoint that is not ours is left to run on. False when the byte or the thread could not be
 // put right.
 bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address);
+
+// A one-shot breakpoint of the debugger's own, outside the line table. Plants 0xCC at `address`
+// and keeps the byte it replaced in `saved_byte`; where a breakpoint stands already (a planted
+// line, or one of the target's own) nothing is written and `saved_byte` receives 0xCC, since a
+// hit at the address arrives all the same. False when the byte cannot be read or written.
+bool plant_watch(HANDLE process, CodeAddress address, std::uint8_t* saved_byte);
+
+// Answers the hit of a watch planted over `saved_byte`: puts the byte back and moves `thread`
+// back onto it. False when the byte or the thread could not be put right.
+bool clear_watch(const CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                 std::uint8_t saved_byte);

@@ -19,6 +19,25 @@ constexpr std::size_t kDebugStringBlock = 2 * kDebugStringChunk + 1;
 // How long an ended target may take to deliver its last events.
 constexpr DWORD kEndTargetMs = 5000;
 
+// The loader's usual reasons for ending a process before its entry point, with their texts.
+struct StartFailure {
+    DWORD code;
+    unsigned message;
+};
+constexpr StartFailure kStartFailures[] = {
+    {STATUS_DLL_NOT_FOUND, MSG_TARGET_DLL_NOT_FOUND},
+    {STATUS_DLL_INIT_FAILED, MSG_TARGET_DLL_INIT_FAILED},
+    {STATUS_ENTRYPOINT_NOT_FOUND, MSG_TARGET_IMPORT_NOT_FOUND},
+    {STATUS_ORDINAL_NOT_FOUND, MSG_TARGET_IMPORT_NOT_FOUND},
+};
+
+unsigned start_failure_message(DWORD exit_code) {
+    for (const StartFailure& failure : kStartFailures)
+        if (failure.code == exit_code)
+            return failure.message;
+    return MSG_TARGET_FAILED_TO_START;
+}
+
 bool is_error_severity(DWORD code) {
     return (code & 0xC0000000u) == 0xC0000000u;
 }
@@ -102,7 +121,7 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
         close_image_file(event);
         break;
     case EXIT_PROCESS_DEBUG_EVENT:
-        handle_exit_process();
+        handle_exit_process(event.u.ExitProcess.dwExitCode);
         break;
     case LOAD_DLL_DEBUG_EVENT:
         if (!scan_image(event.u.LoadDll.hFile, address_of(event.u.LoadDll.lpBaseOfDll)))
@@ -132,11 +151,26 @@ bool TargetDebugger::handle_create_process(DWORD thread_id, const CREATE_PROCESS
         database.process = info.hProcess;
         SymSetSearchPath(info.hProcess, database.symbol_path.c_str());
     }
-    return scan_image(info.hFile, address_of(info.lpBaseOfImage));
+    bool scanned = scan_image(info.hFile, address_of(info.lpBaseOfImage));
+    // After the scan, so that a line planted at the entry is found there and kept.
+    watch_entry(reinterpret_cast<CodeAddress>(info.lpStartAddress));
+    return scanned;
 }
 
-bool TargetDebugger::handle_exit_process() {
+void TargetDebugger::watch_entry(CodeAddress address) {
+    if (database.process == nullptr || address == 0)
+        return;
+    entry_.address = address;
+    entry_.armed = plant_watch(database.process, address, &entry_.saved_byte);
+}
+
+bool TargetDebugger::handle_exit_process(DWORD exit_code) {
     report_message(notify_window, MSG_TARGET_EXITED);
+    // Without an armed watch nothing is known of the start, and only the code is told.
+    if (entry_.armed && !entry_.reached)
+        report_message(notify_window, start_failure_message(exit_code), exit_code, exit_code);
+    else if (exit_code != 0)
+        report_message(notify_window, MSG_TARGET_EXIT_CODE, exit_code, exit_code);
     stop_symbol_handler();
     return true;
 }
@@ -189,10 +223,18 @@ void TargetDebugger::handle_unload(CodeAddress base) {
 }
 
 bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record) {
+    CodeAddress address = address_of(record.ExceptionAddress);
+    bool own_watch = false;
+    if (entry_.armed && !entry_.reached && address == entry_.address) {
+        entry_.reached = true;
+        own_watch = entry_.saved_byte != kBreakpointByte; // else a line or the target's own
+    }
     auto thread = threads.find(thread_id);
     if (thread == threads.end())
         return true;
-    return handle_breakpoint_hit(database, thread->second, address_of(record.ExceptionAddress));
+    if (own_watch)
+        return clear_watch(database, thread->second, address, entry_.saved_byte);
+    return handle_breakpoint_hit(database, thread->second, address);
 }
 
 bool TargetDebugger::forward_debug_string(CodeAddress address, DWORD length) {

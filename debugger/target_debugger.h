@@ -17,6 +17,15 @@ using ThreadTable = google::dense_hash_map<DWORD, HANDLE>;
 // The images of the target that were scanned, by base address.
 using ModuleTable = std::map<CodeAddress, ModuleRecord>;
 
+// Whether the target's own code ran: the loader does all of its start-up (imports, DLL
+// initialisation) before the executable's entry point, so a breakpoint there tells.
+struct EntryWatch {
+    CodeAddress address = 0;
+    std::uint8_t saved_byte = kBreakpointByte; // 0xCC: a breakpoint stood there already
+    bool armed = false;                        // a hit at the address will be seen
+    bool reached = false;
+};
+
 class TargetDebugger {
   public:
     TargetDebugger(CoverageDatabase& database, HWND notify_window, volatile LONG* cancel_flag);
@@ -40,7 +49,8 @@ class TargetDebugger {
 
   private:
     bool handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info);
-    bool handle_exit_process();
+    bool handle_exit_process(DWORD exit_code);
+    void watch_entry(CodeAddress address);
     bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record);
     bool scan_image(HANDLE image_file, CodeAddress base);
     void handle_event(const DEBUG_EVENT& event, DWORD* continue_status);
@@ -52,4 +62,5 @@ class TargetDebugger {
     HWND notify_window;
     volatile LONG* cancel_flag;
     ModuleTable modules_;
+    EntryWatch entry_;
 };

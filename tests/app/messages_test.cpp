@@ -56,6 +56,25 @@ TEST_F(Messages, CatalogueHoldsATextForEveryIdWithItsPlaceholders) {
     }
 }
 
+// The texts of how a target ended take the exit code twice, as unsigned longs: each shows it
+// in decimal and in hexadecimal, on one line, and converts nothing else (a "%s" would crash).
+TEST_F(Messages, TargetEndingTextsShowTheExitCodeTwice) {
+    for (unsigned id : {MSG_TARGET_EXIT_CODE, MSG_TARGET_FAILED_TO_START, MSG_TARGET_DLL_NOT_FOUND,
+                        MSG_TARGET_DLL_INIT_FAILED, MSG_TARGET_IMPORT_NOT_FOUND}) {
+        SCOPED_TRACE(id);
+        std::string text = catalogue_text(id);
+        ASSERT_FALSE(text.empty());
+        EXPECT_EQ(text.find("%s"), std::string::npos);
+        const DWORD code = 0xC0000142;
+        ::testing::internal::CaptureStdout();
+        report_message(nullptr, id, code, code);
+        std::string line = captured_lines();
+        EXPECT_NE(line.find("3221225794"), std::string::npos) << line;
+        EXPECT_NE(line.find("C0000142"), std::string::npos) << line;
+        EXPECT_EQ(line.find('\n'), line.size() - 1) << line;
+    }
+}
+
 TEST_F(Messages, ConsoleGetsOneLinePerMessage) {
     ::testing::internal::CaptureStdout();
     report_message(nullptr, MSG_TARGET_STARTING, "app.exe -x");

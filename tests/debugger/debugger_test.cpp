@@ -140,9 +140,13 @@ TEST(TargetDebugger, AFrontEndWindowReceivesTheRunsMessagesWithTheImageNames) {
     std::vector<std::string> texts = window.texts();
     set_message_module(nullptr);
 
-    ASSERT_GE(texts.size(), 3u);
+    ASSERT_GE(texts.size(), 4u);
     EXPECT_EQ(texts.front(), formatted_message(MSG_TARGET_STARTING, command.c_str()));
-    EXPECT_EQ(texts.back(), formatted_message(MSG_TARGET_EXITED));
+    // The run ends with 3: the exit, then the code.
+    EXPECT_EQ(texts[texts.size() - 2], formatted_message(MSG_TARGET_EXITED));
+    char code[1024];
+    std::snprintf(code, sizeof(code), catalogue_text(MSG_TARGET_EXIT_CODE).c_str(), 3ul, 3ul);
+    EXPECT_EQ(texts.back(), code);
     // The program's own image is named by its full path, though Wine's symbol handler leaves
     // the loaded image's name empty for an image given by its file handle.
     std::string image = bin_dir() + "debuggee.exe";

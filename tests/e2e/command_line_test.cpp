@@ -56,6 +56,22 @@ void expect_function_at(const FileBlock& block, const std::string& relative,
 const std::vector<std::string> kCalcSources = {"calc/main.c", "calc/util/text.c", "dlls/linked.c",
                                                "dlls/plugin.c"};
 
+// The last messages of a run: the exit, then how the target ended (`ending`, told once with
+// the exit code in decimal and in hexadecimal), then the log.
+void expect_ending(const std::vector<Message>& messages, unsigned ending,
+                   const std::vector<std::string>& code, const std::string& output) {
+    std::vector<unsigned> ids = message_ids(messages);
+    ASSERT_GE(ids.size(), 4u) << output;
+    std::vector<unsigned> tail(ids.end() - 4, ids.end());
+    EXPECT_EQ(tail, (std::vector<unsigned>{MSG_TARGET_EXITED, ending, MSG_LOG_BODY_BEGINS,
+                                           MSG_LOG_CLOSED}))
+        << output;
+    for (const Message& message : messages)
+        if (message.id == ending) {
+            EXPECT_EQ(message.arguments, code) << output;
+        }
+}
+
 // calc.exe sum 2 3 4 under the tool with -s: the executable, a DLL linked at start and a DLL
 // loaded and freed at run time, sources in two folders.
 void check_calc(const std::string& form, bool use_work_folder, bool functions,
@@ -106,16 +122,15 @@ void check_calc(const std::string& form, bool use_work_folder, bool functions,
                                "__declspec(dllexport) int plugin_half(");
     }
 
-    // Messages in their order: the start, the modules with lines, the exit, the log.
+    // Messages in their order: the start, the modules with lines, the exit with calc's code 4,
+    // the log.
     Catalogue catalogue;
     std::vector<Message> messages = catalogue.classify_output(run.output);
     std::vector<unsigned> ids = message_ids(messages);
-    ASSERT_GE(ids.size(), 6u) << run.output;
+    ASSERT_GE(ids.size(), 7u) << run.output;
     EXPECT_EQ(ids.front(), static_cast<unsigned>(MSG_TARGET_STARTING));
-    std::vector<unsigned> tail(ids.end() - 3, ids.end());
-    EXPECT_EQ(tail, (std::vector<unsigned>{MSG_TARGET_EXITED, MSG_LOG_BODY_BEGINS, MSG_LOG_CLOSED}))
-        << run.output;
-    for (size_t i = 1; i + 3 < ids.size(); ++i)
+    expect_ending(messages, MSG_TARGET_EXIT_CODE, {"4", "00000004"}, run.output);
+    for (size_t i = 1; i + 4 < ids.size(); ++i)
         EXPECT_EQ(ids[i], static_cast<unsigned>(MSG_MODULE_LINES_READ)) << run.output;
     for (const Message& message : messages) {
         if (message.id == MSG_TARGET_STARTING) {
@@ -242,7 +257,8 @@ TEST(CommandLine, UnhandledExceptionStillLogs) {
     Catalogue catalogue;
     std::vector<Message> messages = catalogue.classify_output(run.output);
     EXPECT_EQ(count_id(messages, MSG_TARGET_ERROR_EXCEPTION), 2u) << run.output;
-    EXPECT_EQ(count_id(messages, MSG_TARGET_EXITED), 1u) << run.output;
+    // It ran before it died: its code is told, not a failed start.
+    expect_ending(messages, MSG_TARGET_EXIT_CODE, {"3221225477", "C0000005"}, run.output);
     EXPECT_EQ(check_markers(log, "events/events.c"), "");
 }
 
@@ -261,4 +277,41 @@ TEST(CommandLine, HandledExceptionReportedOnce) {
     EXPECT_EQ(count_id(catalogue.classify_output(run.output), MSG_TARGET_ERROR_EXCEPTION), 1u)
         << run.output;
     EXPECT_EQ(check_markers(log, "events/events.c"), "");
+}
+
+// How a target ended is told after its exit. seven.exe returns 7 from its entry point, which is
+// its own first line: the debugger's watch of the entry shares the address with a line
+// breakpoint there, and both must let it run on.
+TEST(CommandLine, TargetThatReturnsSevenHasItsCodeTold) {
+    ScratchDir scratch;
+    std::string command = target_dir("pdb") + "seven.exe";
+    ToolRun run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    EXPECT_EQ(check_markers(log, "exitcode/seven.c"), "");
+    Catalogue catalogue;
+    expect_ending(catalogue.classify_output(run.output), MSG_TARGET_EXIT_CODE, {"7", "00000007"},
+                  run.output);
+}
+
+// needs_absent.exe imports from a DLL that is not beside it: the loader ends it with
+// STATUS_DLL_NOT_FOUND before its entry point. The run says it failed to start and why, and its
+// log still comes, with none of its lines reached.
+TEST(CommandLine, TargetWhoseDllIsMissingFailedToStart) {
+    ASSERT_EQ(GetFileAttributesA((target_dir("dwarf") + "absent.dll").c_str()),
+              INVALID_FILE_ATTRIBUTES);
+    ScratchDir scratch;
+    std::string command = target_dir("dwarf") + "needs_absent.exe";
+    ToolRun run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    CoverageLog log;
+    expect_sound_log(run, scratch.path(), command, log);
+    if (::testing::Test::HasFatalFailure())
+        return;
+    EXPECT_EQ(check_markers(log, "exitcode/needs_absent.c"), "");
+    EXPECT_EQ(run.output.find("started"), std::string::npos) << run.output;
+    Catalogue catalogue;
+    expect_ending(catalogue.classify_output(run.output), MSG_TARGET_DLL_NOT_FOUND,
+                  {"3221225781", "C0000135"}, run.output);
 }

@@ -137,11 +137,17 @@ Catalogue::Catalogue() {
     module_ = LoadLibraryExA((bin_dir() + "res-en.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module_ == nullptr)
         return;
-    for (unsigned id : {MSG_LIST_CANCELLED, MSG_NO_COMMAND, MSG_LOG_CREATE_FAILED, MSG_LOG_CLOSED,
-                        MSG_LAUNCH_FAILED, MSG_BREAKPOINT_FAILED, MSG_CREATE_PROCESS_FAILED,
-                        MSG_DLL_SCAN_FAILED, MSG_CONTINUE_FAILED, MSG_TARGET_STARTING,
-                        MSG_TARGET_EXITED, MSG_MODULE_LINES_READ, MSG_LOG_BODY_BEGINS,
-                        MSG_LOG_WRITE_FAILED, MSG_TARGET_ERROR_EXCEPTION, MSG_OTHER_ARCHITECTURE}) {
+    for (unsigned id : {MSG_LIST_CANCELLED,         MSG_NO_COMMAND,
+                        MSG_LOG_CREATE_FAILED,      MSG_LOG_CLOSED,
+                        MSG_LAUNCH_FAILED,          MSG_BREAKPOINT_FAILED,
+                        MSG_CREATE_PROCESS_FAILED,  MSG_DLL_SCAN_FAILED,
+                        MSG_CONTINUE_FAILED,        MSG_TARGET_STARTING,
+                        MSG_TARGET_EXITED,          MSG_MODULE_LINES_READ,
+                        MSG_LOG_BODY_BEGINS,        MSG_LOG_WRITE_FAILED,
+                        MSG_TARGET_ERROR_EXCEPTION, MSG_TARGET_EXIT_CODE,
+                        MSG_TARGET_FAILED_TO_START, MSG_TARGET_DLL_NOT_FOUND,
+                        MSG_TARGET_DLL_INIT_FAILED, MSG_TARGET_IMPORT_NOT_FOUND,
+                        MSG_OTHER_ARCHITECTURE}) {
         std::string found = text(id);
         if (!found.empty())
             texts_[id] = found;
