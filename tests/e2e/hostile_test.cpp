@@ -154,13 +154,18 @@ TEST(Hostile, StackOverflowStillLogs) {
 
 // A C++ exception thrown and caught inside the program: passed back, caught, and no error
 // severity. wine64 itself faults when a debugged process throws one; then the case is skipped,
-// after a bare debugger loop has shown the same.
+// after the program alone has caught it and a bare debugger loop has shown the same fault.
 TEST(Hostile, CppThrowAndCatch) {
     ScratchDir scratch;
     HostileRun h = run_hostile("pdb", "shapes.exe", "throw", scratch);
     if (HasFatalFailure())
         return;
     if (!has(h.run.output, "caught: no values")) {
+        ProcessResult alone = run_process(target_dir("pdb") + "shapes.exe throw");
+        ASSERT_TRUE(has(alone.output, "caught: no values"))
+            << "the program does not catch its own exception even without a debugger (exit code "
+            << alone.exit_code << "): its build is at fault\n"
+            << alone.output;
         int bare = error_exceptions_under_bare_debugger(target_dir("pdb") + "shapes.exe throw");
         if (bare > 0)
             GTEST_SKIP() << "a C++ throw in a debugged process faults inside this Wine's ntdll "
