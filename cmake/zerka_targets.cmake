@@ -35,8 +35,11 @@ function(zerka_target_binary form output)
     list(APPEND flags -s)
     set(compiler ${CMAKE_C_COMPILER})
   elseif(form STREQUAL "pdb")
+    # -B: gcc's crtbegin.o and crtend.o, which go with the libgcc linked here. Clang would
+    # otherwise take mingw-w64's empty ones, and an i686 program (DWARF unwinding) would never
+    # register its unwind tables: every C++ throw would end in terminate().
     list(APPEND flags --target=${zerka_target_triple} -g -gcodeview -fuse-ld=lld
-         -L${zerka_gcc_lib_dir} -Wl,--pdb=${dir}/${stem}.pdb)
+         -B${zerka_gcc_lib_dir} -L${zerka_gcc_lib_dir} -Wl,--pdb=${dir}/${stem}.pdb)
     list(APPEND byproducts ${dir}/${stem}.pdb)
     set(compiler ${ZERKA_CLANG})
     if(arg_CXX)

@@ -108,9 +108,13 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
         return plant_breakpoints(database, record);
     }
 
+    // The handler is given the image's path too: Wine's looks for "<name>.pdb" beside a
+    // nameless image and faults on the empty name.
     HANDLE process = database.process;
     DWORD64 module_base = static_cast<DWORD64>(base);
-    if (SymLoadModule64(process, image_file, nullptr, nullptr, module_base, 0) == 0)
+    const std::string image_path = path_of_file(image_file);
+    if (SymLoadModule64(process, image_file, image_path.empty() ? nullptr : image_path.c_str(),
+                        nullptr, module_base, 0) == 0)
         return true;
 
     IMAGEHLP_MODULE64 info;
@@ -132,7 +136,7 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
     }
     std::string image_name = info.LoadedImageName;
     if (image_name.empty())
-        image_name = path_of_file(image_file);
+        image_name = image_path;
     report_message(database.notify_window, MSG_MODULE_LINES_READ, image_name.c_str());
     if (database.function_names)
         SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &database.functions);

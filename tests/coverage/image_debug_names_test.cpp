@@ -44,15 +44,11 @@ bool misses(const std::string& image, const std::string& folder,
     return result;
 }
 
-std::string ntdll_path() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(GetModuleHandleA("ntdll.dll"), path, sizeof(path));
-    return std::string(path, length);
-}
-
 const std::string kSources = kTargetSources;
 
 TEST(ImageDebugNames, WineNtdllIsPassedByOnlyForFoldersItsNamesCannotBegin) {
+    if (!wine_dlls_carry_dwarf())
+        GTEST_SKIP() << "this Wine's ntdll.dll is stripped: it has no DWARF names to pass by";
     const std::string ntdll = ntdll_path();
     std::uint32_t size = 0;
     EXPECT_TRUE(misses(ntdll, "Z:\\work\\src", &size));
@@ -109,11 +105,11 @@ TEST(ImageDebugNames, CutCopiesAreRead) {
 }
 
 TEST(ImageDebugNames, TheHandleKeepsItsPositionAndStaysOpen) {
-    OpenImage file(ntdll_path());
+    OpenImage file(bin_dir() + "targets\\dwarf\\calc.exe");
     ASSERT_NE(file.handle(), INVALID_HANDLE_VALUE);
     ASSERT_NE(SetFilePointer(file.handle(), 3, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
     std::uint32_t size = 0;
-    EXPECT_TRUE(image_lines_miss_folder(file.handle(), "Z:\\work\\src", &size));
+    EXPECT_TRUE(image_lines_miss_folder(file.handle(), "Z:\\nowhere\\src", &size));
     char bytes[2] = {};
     DWORD read = 0;
     ASSERT_TRUE(ReadFile(file.handle(), bytes, sizeof(bytes), &read, nullptr));

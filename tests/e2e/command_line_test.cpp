@@ -152,6 +152,8 @@ void check_calc(const std::string& form, bool use_work_folder, bool functions,
     }
     // Wine's own DLLs carry DWARF lines: they are announced by their full path too, also when
     // none of their names can lie under the source folder and their lines are not read.
+    if (!wine_dlls_carry_dwarf())
+        GTEST_SKIP() << "this Wine's own DLLs are stripped, so none of them is announced";
     for (const char* name : {"ntdll.dll", "kernel32.dll"}) {
         int announced = 0;
         for (const Message& message : messages)

@@ -7,10 +7,10 @@
 #   gone  the tool's current folder (where the log goes) is deleted while the target runs: the
 #         log cannot be created, the run says so for that path, no log appears, exit code 0.
 # Usage: full_device_test.sh full|gone <build bin folder> <wine prefix> <targets' source folder>
+#        <wine loader>
 set -u
-mode=$1 bin=$2 targets=$4
+mode=$1 bin=$2 targets=$4 wine=$5
 export WINEPREFIX=$3 WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
 skip=77
 
 fail() { echo "FAILED ($mode): $*"; exit 1; }
@@ -35,8 +35,9 @@ trap cleanup EXIT
 case $mode in
 full)
     [ "$(id -u)" = 0 ] || skip "mounting a small tmpfs needs root, and this runs as $(id -un)"
-    # calc.exe with every source file of its DWARF, the runtime's too: a body of many KB.
-    command=("$programs\\calc.exe" sum 2 3 4)
+    # shapes.exe with every source file of its DWARF, the C++ library's headers too: a body of
+    # many KB even where Wine's own DLLs carry no lines.
+    command=("$programs\\shapes.exe")
     mkdir "$work/reference"
     (cd "$work/reference" && zerkacmd "${command[@]}" >"$work/reference.out" 2>&1) ||
         fail "the reference run failed: $(clean "$work/reference.out")"

@@ -72,3 +72,14 @@ std::string read_file(const std::string& path) {
     text << in.rdbuf();
     return text.str();
 }
+
+std::string ntdll_path() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(GetModuleHandleA("ntdll.dll"), path, sizeof(path));
+    return std::string(path, length);
+}
+
+bool wine_dlls_carry_dwarf() {
+    // A long section name lives in the image's string table, so the bytes hold it.
+    return read_file(ntdll_path()).find(".debug_line") != std::string::npos;
+}

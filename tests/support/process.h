@@ -21,3 +21,10 @@ std::string bin_dir();
 
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string read_file(const std::string& path);
+
+// The path of the ntdll.dll that the running program loaded.
+std::string ntdll_path();
+
+// Whether Wine's own DLLs carry DWARF lines: Debian's do; a stripped build's (the WoW64 Wine's)
+// do not, so nothing about them can be checked there.
+bool wine_dlls_carry_dwarf();
