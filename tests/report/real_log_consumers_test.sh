@@ -6,10 +6,11 @@
 # summary; every file that the Cobertura and SonarQube files name must exist under the root.
 # Native (genhtml and xmllint are Linux programs), so ctest runs it with bash.
 # Usage: real_log_consumers_test.sh <build bin folder> <wine prefix> <targets' source folder>
+#        [<wine loader>]
 set -u
 bin=$1 targets=$3
 export WINEPREFIX=$2 WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
+wine=${4:-/usr/lib/wine/wine64}
 
 fail() { echo "FAILED: $*"; exit 1; }
 for program in genhtml xmllint; do
