@@ -170,16 +170,9 @@ void TargetDebugger::handle_unload(CodeAddress base) {
     auto found = modules_.find(base);
     if (found == modules_.end())
         return;
-    // Its memory no longer holds its code: the lines that did not run are never planted or
-    // restored again, and the ones that ran stay reached.
-    const ModuleRecord& record = found->second;
-    for (ImageOffset offset : record.offsets) {
-        BreakpointEntry* entry = database.breakpoints.find(record.base + offset);
-        if (entry != nullptr && entry->state() != BreakpointState::hit) {
-            entry->set_state(BreakpointState::retired);
-            entry->set_saved_byte(kBreakpointByte);
-        }
-    }
+    // Its memory no longer holds its code: its lines keep what they showed, and their
+    // addresses are free for the next image.
+    database.breakpoints.settle(found->second.base, found->second.offsets);
     modules_.erase(found);
 }
 

@@ -33,7 +33,7 @@ class TargetDebugger {
     // at a time, with a carriage return put before every lone line feed.
     bool forward_debug_string(CodeAddress address, DWORD length);
 
-    // Retires the lines of the image unloaded from `base` that did not run.
+    // Settles the lines of the image unloaded from `base`.
     void handle_unload(CodeAddress base);
 
     const ModuleTable& modules() const { return modules_; }
