@@ -157,6 +157,23 @@ TEST(Hostile, DllsAtOneFixedBaseKeepTheirOwnLines) {
     }
 }
 
+// gcc writes a #line number into its line table as given; 16707566 is 0xFEEFEE, under which
+// Microsoft's compilers record generated code. Such a row is no line of the file: the block
+// ends at the file's last real line with code (line 6; objdump --dwarf=decodedline: rows for
+// lines 5, 6, 16707566 and 16707567).
+TEST(Hostile, HiddenLineNumbersStayOutOfTheLog) {
+    ScratchDir scratch;
+    HostileRun h = run_hostile("dwarf", "hidden.exe", "", scratch);
+    if (HasFatalFailure())
+        return;
+    EXPECT_TRUE(has(h.run.output, "hidden line")) << h.run.output;
+    const FileBlock* block = find_block(h.log, "hostile/hidden.c");
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->status, "000033");
+    for (const FileBlock& each : h.log.blocks)
+        EXPECT_LE(each.status.size(), 200u) << each.path();
+}
+
 // Breakpoints compiled into the program, one at the start of a line and one inside a line: the
 // program goes on as under a debugger that passes them over, no event repeats without end,
 // and both lines count as run.
