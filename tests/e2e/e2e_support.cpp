@@ -137,11 +137,11 @@ Catalogue::Catalogue() {
     module_ = LoadLibraryExA((bin_dir() + "res-en.dll").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (module_ == nullptr)
         return;
-    for (unsigned id :
-         {MSG_LIST_CANCELLED, MSG_NO_COMMAND, MSG_LOG_CREATE_FAILED, MSG_LOG_CLOSED,
-          MSG_LAUNCH_FAILED, MSG_BREAKPOINT_FAILED, MSG_CREATE_PROCESS_FAILED, MSG_DLL_SCAN_FAILED,
-          MSG_CONTINUE_FAILED, MSG_TARGET_STARTING, MSG_TARGET_EXITED, MSG_MODULE_LINES_READ,
-          MSG_LOG_BODY_BEGINS, MSG_LOG_WRITE_FAILED, MSG_TARGET_ERROR_EXCEPTION}) {
+    for (unsigned id : {MSG_LIST_CANCELLED, MSG_NO_COMMAND, MSG_LOG_CREATE_FAILED, MSG_LOG_CLOSED,
+                        MSG_LAUNCH_FAILED, MSG_BREAKPOINT_FAILED, MSG_CREATE_PROCESS_FAILED,
+                        MSG_DLL_SCAN_FAILED, MSG_CONTINUE_FAILED, MSG_TARGET_STARTING,
+                        MSG_TARGET_EXITED, MSG_MODULE_LINES_READ, MSG_LOG_BODY_BEGINS,
+                        MSG_LOG_WRITE_FAILED, MSG_TARGET_ERROR_EXCEPTION, MSG_NO_SOURCE_MATCHED}) {
         std::string found = text(id);
         if (!found.empty())
             texts_[id] = found;
