@@ -17,5 +17,7 @@ bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module);
 // Answers a breakpoint exception at `address` raised by `thread`: restores the code byte of a
 // planted line, marks it hit and moves the thread back onto the restored instruction. A
 // breakpoint that is not ours is left to run on. False when the byte or the thread could not be
-// put right.
-bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address);
+// put right; `stranded` (when given) is then set if the code byte could not be put back: the
+// thread can neither run on from the middle of the instruction nor meet the breakpoint again.
+bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                           bool* stranded = nullptr);

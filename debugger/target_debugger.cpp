@@ -67,6 +67,12 @@ bool TargetDebugger::run() {
             handle_event(event, &continue_status);
         else
             close_image_file(event); // not debugged by us: continued and otherwise ignored
+        if (thread_stranded_) {
+            // The target cannot go on correctly: the run fails as when it cannot be continued.
+            report_message(notify_window, MSG_CONTINUE_FAILED);
+            end_target(process_id, &event);
+            return false;
+        }
         if (!ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continue_status)) {
             report_message(notify_window, MSG_CONTINUE_FAILED);
             end_target(process_id, &event);
@@ -82,7 +88,8 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
     case EXCEPTION_DEBUG_EVENT: {
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
         if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
-            if (!handle_breakpoint_event(event.dwThreadId, record))
+            if (!handle_breakpoint_event(event.dwThreadId, record, &thread_stranded_) &&
+                !thread_stranded_)
                 report_message(notify_window, MSG_BREAKPOINT_FAILED);
         } else {
             if (is_error_severity(record.ExceptionCode))
@@ -176,11 +183,13 @@ void TargetDebugger::handle_unload(CodeAddress base) {
     modules_.erase(found);
 }
 
-bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record) {
+bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record,
+                                             bool* stranded) {
     auto thread = threads.find(thread_id);
     if (thread == threads.end())
         return true;
-    return handle_breakpoint_hit(database, thread->second, address_of(record.ExceptionAddress));
+    return handle_breakpoint_hit(database, thread->second, address_of(record.ExceptionAddress),
+                                 stranded);
 }
 
 bool TargetDebugger::forward_debug_string(CodeAddress address, DWORD length) {

@@ -41,7 +41,7 @@ class TargetDebugger {
   private:
     bool handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info);
     bool handle_exit_process();
-    bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record);
+    bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record, bool* stranded);
     bool scan_image(HANDLE image_file, CodeAddress base);
     void handle_event(const DEBUG_EVENT& event, DWORD* continue_status);
     void end_target(DWORD process_id, const DEBUG_EVENT* pending);
@@ -52,4 +52,5 @@ class TargetDebugger {
     HWND notify_window;
     volatile LONG* cancel_flag;
     ModuleTable modules_;
+    bool thread_stranded_ = false; // a hit's code byte could not be put back: the run ends
 };

@@ -200,6 +200,30 @@ TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) 
     EXPECT_EQ(fourth.position(), pages.at(0x41));
 }
 
+// A hit whose code byte cannot be written back: the thread is not moved back onto the
+// breakpoint, which would fire again without end, and the caller learns that it cannot run on.
+// Wine writes into any page of a debuggee, even a released one, so the write is refused through
+// a process handle without the right to write instead.
+TEST(PlantingMemory, AHitThatCannotBeRestoredStrandsTheThread) {
+    Pages pages;
+    Table table(pages.at(0));
+    const CodeAddress planted = pages.at(0x10);
+    table.enter(planted, 1);
+    ASSERT_TRUE(table.plant());
+    HANDLE read_only =
+        OpenProcess(PROCESS_VM_READ | PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE,
+                    GetCurrentProcessId());
+    ASSERT_NE(read_only, nullptr);
+    table.database.process = read_only;
+    StoppedThread thread(planted);
+    bool stranded = false;
+    EXPECT_FALSE(handle_breakpoint_hit(table.database, thread.handle, planted, &stranded));
+    EXPECT_TRUE(stranded);
+    EXPECT_EQ(thread.position(), planted + 1);
+    EXPECT_EQ(pages.base[0x10], 0xCC);
+    CloseHandle(read_only);
+}
+
 TEST(PlantingMemory, ACancelledPassKeepsWhatItDidNotReachQueued) {
     Pages pages;
     Table table(pages.at(0));
