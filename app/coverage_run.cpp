@@ -76,6 +76,11 @@ bool run_coverage(RunSettings& settings, const char* command) {
         TargetDebugger debugger(database, settings.notify_window, &settings.cancel_flag);
         if (!debugger.run())
             return false;
+        // A filter that let no line through is most often a source folder spelled otherwise
+        // than the debug information records it: say so, as the log alone would be empty.
+        if ((*database.source_folder != '\0' || database.existing_files_only) &&
+            database.breakpoints.empty())
+            report_message(settings.notify_window, MSG_NO_SOURCE_MATCHED, database.source_folder);
 
         LogFile log;
         log.notify_window = settings.notify_window;

@@ -8,7 +8,12 @@
 // growth (the table before it was split into shards), so that the cost per line of either can
 // be compared.
 //
-// usage: memory_probe.exe LINES FILES
+// With "reload", the lines are those of two images that take turns at one base: the first
+// half is scanned, planted, partly hit and unloaded (its lines settled), then the second half
+// is scanned at the same addresses under other file names, planted and partly hit, and the log
+// is written with both; the figure is per line of both.
+//
+// usage: memory_probe.exe LINES FILES [reload]
 #include <windows.h>
 
 #include <algorithm>
@@ -115,6 +120,9 @@ int main(int argc, char** argv) {
         return 2;
     const unsigned long lines = std::strtoul(argv[1], nullptr, 10);
     const unsigned long files = std::strtoul(argv[2], nullptr, 10);
+    const bool reload = argc > 3 && std::strcmp(argv[3], "reload") == 0;
+    const unsigned long images = reload ? 2 : 1;
+    const unsigned long image_lines = lines / images;
     // One code byte per line start, spaced like short statements of an -O0 build.
     const SIZE_T stride = 6;
     auto* code = static_cast<unsigned char*>(
@@ -131,38 +139,52 @@ int main(int argc, char** argv) {
     {
         CoverageDatabase database("probe.exe", "", folder, false, false, false, nullptr, &cancel);
         database.process = GetCurrentProcess();
-        ModuleRecord module;
-        module.base = reinterpret_cast<CodeAddress>(code);
-        module.end = module.base + lines * stride;
-        LineScanContext context{database, database.source_files, false, folder, &module};
-        char name[64];
-        SRCCODEINFO info{};
-        info.SizeOfStruct = sizeof(info);
-        const unsigned long per_file = (lines + files - 1) / files;
-        LARGE_INTEGER start;
-        QueryPerformanceCounter(&start);
-        for (unsigned long i = 0; i < lines; ++i) {
-            std::snprintf(name, sizeof(name), "Z:\\src\\file%03lu.c", i / per_file);
-            std::snprintf(info.FileName, sizeof(info.FileName), "%s", name);
-            info.LineNumber = static_cast<DWORD>(i % per_file + 1);
-            info.Address = reinterpret_cast<DWORD64>(code + i * stride);
-            on_source_line(&info, &context);
+        double scan_seconds = 0;
+        for (unsigned long image = 0; image < images; ++image) {
+            if (image > 0) {
+                // The unload: the code bytes come back and the image's lines are settled.
+                for (SIZE_T i = 0; i < image_lines * stride; ++i)
+                    code[i] = 0x90;
+            }
+            ModuleRecord module;
+            module.base = reinterpret_cast<CodeAddress>(code);
+            module.end = module.base + image_lines * stride;
+            LineScanContext context{database, database.source_files, false, folder, &module};
+            char name[64];
+            SRCCODEINFO info{};
+            info.SizeOfStruct = sizeof(info);
+            const unsigned long per_file = (lines + files - 1) / files;
+            LARGE_INTEGER start;
+            QueryPerformanceCounter(&start);
+            for (unsigned long i = 0; i < image_lines; ++i) {
+                const unsigned long line = image * image_lines + i; // of all the images' lines
+                std::snprintf(name, sizeof(name), "Z:\\src\\file%03lu.c", line / per_file);
+                std::snprintf(info.FileName, sizeof(info.FileName), "%s", name);
+                info.LineNumber = static_cast<DWORD>(line % per_file + 1);
+                info.Address = reinterpret_cast<DWORD64>(code + i * stride);
+                on_source_line(&info, &context);
+            }
+            scan_seconds += seconds_since(start);
+            stage("scan", before, lines);
+            QueryPerformanceCounter(&start);
+            if (!plant_breakpoints(database, module))
+                return 4;
+            timing("planting pass", start, image_lines);
+            module.offsets.shrink_to_fit(); // as the debugger keeps it for the whole run
+            stage("scan and planting", before, lines);
+            // A hit on every hundredth line: the restore path, on this thread's own code buffer
+            // (the thread is not rewound: its instruction pointer is nowhere near the byte).
+            QueryPerformanceCounter(&start);
+            for (unsigned long i = 0; i < image_lines; i += 100)
+                handle_breakpoint_hit(database, GetCurrentThread(),
+                                      reinterpret_cast<CodeAddress>(code + i * stride));
+            timing("hit", start, (image_lines + 99) / 100);
+            if (image + 1 < images) {
+                database.breakpoints.settle(module.base, module.offsets);
+                stage("unload", before, lines);
+            }
         }
-        const double scan_seconds = seconds_since(start);
-        stage("scan", before, lines);
-        QueryPerformanceCounter(&start);
-        if (!plant_breakpoints(database, module))
-            return 4;
-        timing("planting pass", start, lines);
-        module.offsets.shrink_to_fit(); // as the debugger keeps it for the whole run
-        stage("scan and planting", before, lines);
-        // A hit on every hundredth line: the restore path, on this thread's own code buffer
-        // (the thread is not rewound: its instruction pointer is nowhere near the byte).
-        QueryPerformanceCounter(&start);
-        for (unsigned long i = 0; i < lines; i += 100)
-            handle_breakpoint_hit(database, GetCurrentThread(),
-                                  reinterpret_cast<CodeAddress>(code + i * stride));
-        timing("hit", start, (lines + 99) / 100);
+        LARGE_INTEGER start;
         char path[MAX_PATH];
         char folder_path[MAX_PATH];
         GetTempPathA(sizeof(folder_path), folder_path);

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <utility>
+#include <vector>
 
 #include "debugger/arch.h"
 
@@ -18,7 +20,7 @@ enum class BreakpointState : std::uint8_t {
     hit,          // the line was seen to run; never planted again
     unplantable,  // its byte could not be read or written; never seen to run
     native_break, // the line's own first byte is 0xCC; reached when that breakpoint fires
-    retired,      // its module was unloaded before the line ran; never touched again
+    retired,      // its image was unloaded before the line ran (a settled line only)
 };
 
 // The index of no source file: an all-zero entry names none. Names get 1 and up.
@@ -73,11 +75,19 @@ struct CodeAddressHash {
     }
 };
 
-// 64 open-addressing tables side by side, each chosen by the top bits of the hash (the
-// tables index by the low bits). A single table doubles all at once, and while it copies, its
-// old and new bucket arrays both live: half again on top of the table. Here only one shard
-// grows at a time, 1/64 of the table. Growing at 80% occupancy instead of the library's 50%
-// keeps a 16-byte slot at 20 to 40 bytes a line.
+// The line entries of a run. The entries of loaded images are found by address: 64
+// open-addressing tables side by side, each chosen by the top bits of the hash (the tables
+// index by the low bits). A single table doubles all at once, and while it copies, its old and
+// new bucket arrays both live: half again on top of the table. Here only one shard grows at a
+// time, 1/64 of the table. Growing at 80% occupancy instead of the library's 50% keeps a
+// 16-byte slot at 20 to 40 bytes a line.
+//
+// When an image is unloaded its entries are settled: moved, hit or retired, to a list kept for
+// the log, so that their addresses are free for the next image and its lines are never written
+// under another image's names. The list holds (address, entry) pairs, 16 bytes (12 on x86), in
+// blocks that never move; a line settled again by a reload merges with its earlier outcome
+// when the list has doubled since it was last merged, so it never outgrows twice the distinct
+// settled lines.
 class BreakpointTable {
   public:
     BreakpointTable();
@@ -104,29 +114,44 @@ class BreakpointTable {
         return shards_[shard_index(address)][address];
     }
 
+    // Settles the entries of the image unloaded from `base`: each keeps its outcome (hit, or
+    // retired when it did not run) under its file and line, and its address is freed.
+    void settle(CodeAddress base, const std::vector<ImageOffset>& offsets);
+
+    // Entries live and settled.
     std::size_t size() const;
     bool empty() const { return size() == 0; }
     void clear();
 
-    // Calls visit(address, entry) for every entry, in no particular order.
+    // Calls visit(address, entry) for every entry, live and settled, in no particular order.
     template <typename Visit> void for_each(Visit&& visit) {
         for (Shard& shard : shards_)
             for (auto& slot : shard)
                 visit(slot.first, slot.second);
+        for (auto& settled : settled_)
+            visit(settled.first, settled.second);
     }
     template <typename Visit> void for_each(Visit&& visit) const {
         for (const Shard& shard : shards_)
             for (const auto& slot : shard)
                 visit(slot.first, static_cast<const BreakpointEntry&>(slot.second));
+        for (const auto& settled : settled_)
+            visit(settled.first, settled.second);
     }
 
   private:
     using Shard = google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
+    using Settled = std::pair<CodeAddress, BreakpointEntry>;
     static constexpr unsigned kShardBits = 6;
 
     static std::size_t shard_index(CodeAddress address) {
         return CodeAddressHash()(address) >> (sizeof(std::size_t) * 8 - kShardBits);
     }
 
+    // One entry per file and line: hit when any was, at the lowest address.
+    void merge_settled();
+
     std::array<Shard, std::size_t{1} << kShardBits> shards_;
+    std::deque<Settled> settled_;
+    std::size_t settled_merged_ = 0; // the list's length after its last merge
 };

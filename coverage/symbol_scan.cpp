@@ -68,13 +68,13 @@ BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
         address, BreakpointEntry{file, line_number, kBreakpointByte, BreakpointState::unplanted});
     if (!entered.second) {
         BreakpointEntry& entry = *entered.first;
-        entry.set_file(file);
-        entry.line = line_number;
-        // A hit stays a hit and a planted entry keeps the byte it replaced; only a line whose
-        // image was unloaded meanwhile is planted afresh in the new image.
-        if (entry.state() == BreakpointState::retired) {
-            entry.set_state(BreakpointState::unplanted);
-            entry.set_saved_byte(kBreakpointByte);
+        if (entry.state() == BreakpointState::unplanted) {
+            // Two lines of this image at one address: the last one names the entry.
+            entry.set_file(file);
+            entry.line = line_number;
+        } else {
+            // Left by an image that went without an unload event: the address is this one's.
+            entry = BreakpointEntry{file, line_number, kBreakpointByte, BreakpointState::unplanted};
         }
     }
     context.module->offsets.push_back(offset);

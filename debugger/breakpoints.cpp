@@ -237,7 +237,8 @@ bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module) {
     return completed && !pass.lost_lines();
 }
 
-bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address) {
+bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                           bool* stranded) {
     BreakpointEntry* found = database.breakpoints.find(address);
     if (found == nullptr)
         return true; // the loader's breakpoint, or one of the target's own
@@ -250,8 +251,12 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
         bool restored = write_target(process, address, &saved, 1);
         entry.set_saved_byte(kBreakpointByte);
         entry.set_state(BreakpointState::hit);
-        if (!restored)
-            return false; // rewinding onto our own 0xCC would repeat this event without end
+        if (!restored) {
+            // Rewinding onto our own 0xCC would repeat this event without end.
+            if (stranded != nullptr)
+                *stranded = true;
+            return false;
+        }
         FlushInstructionCache(process, remote(address), 1);
         return rewind_thread(thread, address, database.wow64_target);
     }

@@ -17,8 +17,10 @@ bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module);
 // Answers a breakpoint exception at `address` raised by `thread`: restores the code byte of a
 // planted line, marks it hit and moves the thread back onto the restored instruction. A
 // breakpoint that is not ours is left to run on. False when the byte or the thread could not be
-// put right.
-bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address);
+// put right; `stranded` (when given) is then set if the code byte could not be put back: the
+// thread can neither run on from the middle of the instruction nor meet the breakpoint again.
+bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                           bool* stranded = nullptr);
 
 // A one-shot breakpoint of the debugger's own, outside the line table. Plants 0xCC at `address`
 // and keeps the byte it replaced in `saved_byte`; where a breakpoint stands already (a planted

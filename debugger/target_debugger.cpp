@@ -88,6 +88,12 @@ bool TargetDebugger::run() {
             handle_event(event, &continue_status);
         else
             close_image_file(event); // not debugged by us: continued and otherwise ignored
+        if (thread_stranded_) {
+            // The target cannot go on correctly: the run fails as when it cannot be continued.
+            report_message(notify_window, MSG_CONTINUE_FAILED);
+            end_target(process_id, &event);
+            return false;
+        }
         if (!ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continue_status)) {
             report_message(notify_window, MSG_CONTINUE_FAILED);
             end_target(process_id, &event);
@@ -103,7 +109,8 @@ void TargetDebugger::handle_event(const DEBUG_EVENT& event, DWORD* continue_stat
     case EXCEPTION_DEBUG_EVENT: {
         const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
         if (is_breakpoint_exception(record.ExceptionCode)) {
-            if (!handle_breakpoint_event(event.dwThreadId, record))
+            if (!handle_breakpoint_event(event.dwThreadId, record, &thread_stranded_) &&
+                !thread_stranded_)
                 report_message(notify_window, MSG_BREAKPOINT_FAILED);
         } else {
             if (is_error_severity(record.ExceptionCode))
@@ -209,20 +216,14 @@ void TargetDebugger::handle_unload(CodeAddress base) {
     auto found = modules_.find(base);
     if (found == modules_.end())
         return;
-    // Its memory no longer holds its code: the lines that did not run are never planted or
-    // restored again, and the ones that ran stay reached.
-    const ModuleRecord& record = found->second;
-    for (ImageOffset offset : record.offsets) {
-        BreakpointEntry* entry = database.breakpoints.find(record.base + offset);
-        if (entry != nullptr && entry->state() != BreakpointState::hit) {
-            entry->set_state(BreakpointState::retired);
-            entry->set_saved_byte(kBreakpointByte);
-        }
-    }
+    // Its memory no longer holds its code: its lines keep what they showed, and their
+    // addresses are free for the next image.
+    database.breakpoints.settle(found->second.base, found->second.offsets);
     modules_.erase(found);
 }
 
-bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record) {
+bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record,
+                                             bool* stranded) {
     CodeAddress address = address_of(record.ExceptionAddress);
     bool own_watch = false;
     if (entry_.armed && !entry_.reached && address == entry_.address) {
@@ -234,7 +235,7 @@ bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RE
         return true;
     if (own_watch)
         return clear_watch(database, thread->second, address, entry_.saved_byte);
-    return handle_breakpoint_hit(database, thread->second, address);
+    return handle_breakpoint_hit(database, thread->second, address, stranded);
 }
 
 bool TargetDebugger::forward_debug_string(CodeAddress address, DWORD length) {

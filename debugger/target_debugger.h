@@ -42,7 +42,7 @@ class TargetDebugger {
     // at a time, with a carriage return put before every lone line feed.
     bool forward_debug_string(CodeAddress address, DWORD length);
 
-    // Retires the lines of the image unloaded from `base` that did not run.
+    // Settles the lines of the image unloaded from `base`.
     void handle_unload(CodeAddress base);
 
     const ModuleTable& modules() const { return modules_; }
@@ -51,7 +51,7 @@ class TargetDebugger {
     bool handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info);
     bool handle_exit_process(DWORD exit_code);
     void watch_entry(CodeAddress address);
-    bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record);
+    bool handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record, bool* stranded);
     bool scan_image(HANDLE image_file, CodeAddress base);
     void handle_event(const DEBUG_EVENT& event, DWORD* continue_status);
     void end_target(DWORD process_id, const DEBUG_EVENT* pending);
@@ -63,4 +63,5 @@ class TargetDebugger {
     volatile LONG* cancel_flag;
     ModuleTable modules_;
     EntryWatch entry_;
+    bool thread_stranded_ = false; // a hit's code byte could not be put back: the run ends
 };

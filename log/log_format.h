@@ -20,6 +20,10 @@ constexpr char kNameTag = 'N';
 constexpr char kFunctionTag = 'F';
 constexpr char kStatusTag = 'S';
 
+// Line numbers from here up are no lines of a source file: Microsoft's compilers record
+// generated code under 0xFEEFEE and 0xF00F00. Like line 0, they have no place in a log.
+constexpr unsigned kFirstHiddenLine = 0xF00000;
+
 // One status character per line of a file.
 constexpr char kLineNoCode = '0';
 constexpr char kLineNotRun = '1';

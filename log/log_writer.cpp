@@ -137,8 +137,8 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
     report_message(database.notify_window, MSG_LOG_BODY_BEGINS);
 
     // One walk copies the entries, each tagged with the index of its path in the order met. A
-    // line is reached only when its hit was observed. Entries with line 0 have no place in a
-    // status string and are left out.
+    // line is reached only when its hit was observed. Entries with line 0 or a hidden line
+    // number have no place in a status string and are left out.
     std::vector<LogLine> lines;
     lines.reserve(database.breakpoints.size());
     constexpr std::uint32_t kNotMet = UINT32_MAX;
@@ -153,7 +153,7 @@ bool write_coverage_log(CoverageDatabase& database, LogFile& log) {
             cancelled = true;
             return;
         }
-        if (entry.file() == kNoSourceFile || entry.line == 0) {
+        if (entry.file() == kNoSourceFile || entry.line == 0 || entry.line >= kFirstHiddenLine) {
             return;
         }
         std::uint32_t& index = path_index[entry.file()];

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -75,6 +76,40 @@ TEST(BreakpointTable, AMillionEntriesStayFindableAcrossShardGrowth) {
     table.clear();
     EXPECT_TRUE(table.empty());
     EXPECT_EQ(nullptr, table.find(first));
+}
+
+// An image loaded and unloaded again and again at one base: each unload frees its addresses
+// for the next load and keeps its lines' outcomes, merged by file and line (hit when any load
+// hit it, retired otherwise), never more than twice the lines however many loads.
+TEST(BreakpointTable, SettledLinesFreeTheirAddressesAndMergeAcrossReloads) {
+    BreakpointTable table;
+    const CodeAddress base = 0x6e000000;
+    std::vector<ImageOffset> offsets;
+    for (ImageOffset i = 0; i < 1000; ++i)
+        offsets.push_back(i * 8);
+    for (std::uint32_t load = 0; load < 50; ++load) {
+        for (std::uint32_t i = 0; i < 1000; ++i) {
+            const BreakpointState state =
+                i % 100 == load ? BreakpointState::hit : BreakpointState::planted;
+            ASSERT_TRUE(
+                table.insert(base + offsets[i], BreakpointEntry{1, i + 1, 0x55, state}).second)
+                << load << " " << i;
+        }
+        table.settle(base, offsets);
+        ASSERT_EQ(nullptr, table.find(base + offsets[7]));
+        ASSERT_LE(table.size(), 2000u) << load;
+    }
+    std::map<std::uint32_t, bool> reached;
+    table.for_each([&](CodeAddress, const BreakpointEntry& entry) {
+        reached[entry.line] |= entry.state() == BreakpointState::hit;
+        if (entry.state() != BreakpointState::hit) {
+            EXPECT_EQ(BreakpointState::retired, entry.state());
+            EXPECT_EQ(0xCC, entry.saved_byte());
+        }
+    });
+    ASSERT_EQ(1000u, reached.size());
+    for (const auto& line : reached)
+        EXPECT_EQ((line.first - 1) % 100 < 50, line.second) << line.first;
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "app/heap_text.h"
@@ -171,33 +172,43 @@ TEST(Breakpoints, PlantingChangesOnlyLineStartsAndAHitRestoresTheByteAndRewindsT
     SymCleanup(database.process);
 }
 
-TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
+// An image unloaded and another scanned at its addresses: every line of the new image gets a
+// fresh entry, waiting to be planted, and the old image's lines keep their outcomes under their
+// own file and line. Within one image the last line reported at an address names its entry.
+TEST(Breakpoints, AnImageAtAnUnloadedOnesAddressesGetsFreshEntries) {
     volatile LONG cancel = 0;
     CoverageDatabase database("x", "", "", false, false, false, nullptr, &cancel);
     const std::uint32_t file = database.add_source_file(copy_text("a.c"), true);
     database.breakpoints[0x1000] = {file, 1, 0xCC, BreakpointState::hit};
     database.breakpoints[0x1010] = {file, 2, 0x55, BreakpointState::planted};
-    database.breakpoints[0x1020] = {file, 3, 0xCC, BreakpointState::retired};
+    database.breakpoints[0x1020] = {file, 3, 0xCC, BreakpointState::native_break};
+    database.breakpoints.settle(0x1000, {0x00, 0x10, 0x20});
     ModuleRecord record;
     record.base = 0x1000;
     LineScanContext context{database, database.source_files, false, "", &record};
-    for (unsigned line : {11u, 12u, 13u, 14u}) {
+    for (unsigned line : {11u, 12u, 13u, 14u, 15u}) {
         SRCCODEINFO info{};
         info.SizeOfStruct = sizeof(info);
         std::strcpy(info.FileName, "b.c");
         info.LineNumber = line;
-        info.Address = 0x1000 + (line - 11) * 0x10;
+        info.Address = 0x1000 + std::min(line - 11, 3u) * 0x10; // 14 and 15 share one address
         EXPECT_TRUE(on_source_line(&info, &context));
     }
-    EXPECT_EQ(database.breakpoints[0x1000].state(), BreakpointState::hit);
-    EXPECT_EQ(database.breakpoints[0x1000].line, 11u);
-    EXPECT_EQ(database.breakpoints[0x1010].state(), BreakpointState::planted);
-    EXPECT_EQ(database.breakpoints[0x1010].saved_byte(), 0x55);
-    EXPECT_EQ(database.breakpoints[0x1020].state(), BreakpointState::unplanted);
-    EXPECT_EQ(database.breakpoints[0x1030].state(), BreakpointState::unplanted);
-    EXPECT_STREQ(database.file_name(database.breakpoints[0x1030].file()), "b.c");
+    std::map<std::pair<std::string, std::uint32_t>, BreakpointState> lines;
+    database.breakpoints.for_each([&](CodeAddress, const BreakpointEntry& entry) {
+        lines[{database.file_name(entry.file()), entry.line}] = entry.state();
+        if (entry.state() == BreakpointState::unplanted) {
+            EXPECT_EQ(entry.saved_byte(), 0xCC);
+        }
+    });
+    const std::map<std::pair<std::string, std::uint32_t>, BreakpointState> expected{
+        {{"a.c", 1}, BreakpointState::hit},        {{"a.c", 2}, BreakpointState::retired},
+        {{"a.c", 3}, BreakpointState::retired},    {{"b.c", 11}, BreakpointState::unplanted},
+        {{"b.c", 12}, BreakpointState::unplanted}, {{"b.c", 13}, BreakpointState::unplanted},
+        {{"b.c", 15}, BreakpointState::unplanted}};
+    EXPECT_EQ(lines, expected);
     // Every line of the image is in its list, from its base; the pass plants the waiting ones.
-    EXPECT_EQ(record.offsets, (std::vector<ImageOffset>{0x00, 0x10, 0x20, 0x30}));
+    EXPECT_EQ(record.offsets, (std::vector<ImageOffset>{0x00, 0x10, 0x20, 0x30, 0x30}));
     // An address below the image's base is none of its code.
     SRCCODEINFO below{};
     below.SizeOfStruct = sizeof(below);
@@ -206,5 +217,5 @@ TEST(Breakpoints, ARescanKeepsHitsAndPlantedBytesAndRetiredLinesComeBack) {
     below.Address = 0xFF0;
     EXPECT_TRUE(on_source_line(&below, &context));
     EXPECT_EQ(database.breakpoints.find(0xFF0), nullptr);
-    EXPECT_EQ(record.offsets.size(), 4u);
+    EXPECT_EQ(record.offsets.size(), 5u);
 }

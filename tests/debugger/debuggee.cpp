@@ -29,8 +29,8 @@ const BreakpointEntry* marked_entry(const CoverageDatabase& database, const std:
     database.breakpoints.for_each([&](CodeAddress, const BreakpointEntry& entry) {
         const char* path = database.file_name(entry.file());
         std::size_t length = path != nullptr ? std::strlen(path) : 0;
-        if (found == nullptr && entry.line == line && length >= file.size() &&
-            std::strcmp(path + length - file.size(), file.c_str()) == 0)
+        if ((found == nullptr || found->state() != BreakpointState::hit) && entry.line == line &&
+            length >= file.size() && std::strcmp(path + length - file.size(), file.c_str()) == 0)
             found = &entry;
     });
     return found;

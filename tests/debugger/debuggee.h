@@ -14,7 +14,8 @@ std::string debuggee_command(const std::string& mode);
 // The number of the line of `file` (in the debuggee's folder) that carries "mark:<name>".
 unsigned marked_line(const std::string& file, const std::string& name);
 
-// The entry of that marked line, or null when the table holds none.
+// The entry of that marked line (a hit one when several loads of its image left entries), or
+// null when the table holds none.
 const BreakpointEntry* marked_entry(const CoverageDatabase& database, const std::string& file,
                                     const std::string& name);
 

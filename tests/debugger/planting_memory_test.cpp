@@ -200,6 +200,30 @@ TEST(PlantingMemory, EveryKindOfBreakpointEventLeavesTheThreadWhereItMustRunOn) 
     EXPECT_EQ(fourth.position(), pages.at(0x41));
 }
 
+// A hit whose code byte cannot be written back: the thread is not moved back onto the
+// breakpoint, which would fire again without end, and the caller learns that it cannot run on.
+// Wine writes into any page of a debuggee, even a released one, so the write is refused through
+// a process handle without the right to write instead.
+TEST(PlantingMemory, AHitThatCannotBeRestoredStrandsTheThread) {
+    Pages pages;
+    Table table(pages.at(0));
+    const CodeAddress planted = pages.at(0x10);
+    table.enter(planted, 1);
+    ASSERT_TRUE(table.plant());
+    HANDLE read_only =
+        OpenProcess(PROCESS_VM_READ | PROCESS_VM_OPERATION | PROCESS_QUERY_INFORMATION, FALSE,
+                    GetCurrentProcessId());
+    ASSERT_NE(read_only, nullptr);
+    table.database.process = read_only;
+    StoppedThread thread(planted);
+    bool stranded = false;
+    EXPECT_FALSE(handle_breakpoint_hit(table.database, thread.handle, planted, &stranded));
+    EXPECT_TRUE(stranded);
+    EXPECT_EQ(thread.position(), planted + 1);
+    EXPECT_EQ(pages.base[0x10], 0xCC);
+    CloseHandle(read_only);
+}
+
 TEST(PlantingMemory, ACancelledPassKeepsWhatItDidNotReachQueued) {
     Pages pages;
     Table table(pages.at(0));
@@ -216,10 +240,10 @@ TEST(PlantingMemory, ACancelledPassKeepsWhatItDidNotReachQueued) {
     EXPECT_EQ(pages.base[0x30], 0xCC);
 }
 
-// An image unloaded and loaded again at the same base: the scan of the new image enters its
-// lines into a fresh list, and the pass over that list plants the retired lines again, but
-// never the one that ran before the unload.
-TEST(PlantingMemory, ARescanPlantsRetiredLinesAgainAndNeverAHitOne) {
+// An image unloaded and loaded again at the same base: its new load gets fresh entries, and the
+// pass plants every line again, the one that ran before the unload too (that hit is settled and
+// still counts for the log).
+TEST(PlantingMemory, ARescanPlantsEveryLineAgain) {
     Pages pages;
     volatile LONG cancel = 0;
     CoverageDatabase database("x", "", "", false, false, false, nullptr, &cancel);
@@ -249,26 +273,26 @@ TEST(PlantingMemory, ARescanPlantsRetiredLinesAgainAndNeverAHitOne) {
     StoppedThread thread(pages.at(0x10));
     ASSERT_TRUE(handle_breakpoint_hit(database, thread.handle, pages.at(0x10)));
 
-    // The unload: the image's memory holds its code again, and the lines that did not run are
-    // retired, as the debugger does from the image's list.
+    // The unload: the image's memory holds its code again, and its lines are settled, as the
+    // debugger does from the image's list.
     DWORD previous = 0;
     VirtualProtect(pages.base + 2 * kPage, kPage, PAGE_EXECUTE_READWRITE, &previous);
     for (int i = 0; i < 3; ++i)
         pages.base[lines[i]] = original[i];
     VirtualProtect(pages.base + 2 * kPage, kPage, previous, &previous);
-    for (ImageOffset offset : first.offsets) {
-        BreakpointEntry& entry = database.breakpoints[first.base + offset];
-        if (entry.state() != BreakpointState::hit)
-            entry.set_state(BreakpointState::retired);
-    }
+    database.breakpoints.settle(first.base, first.offsets);
 
     ModuleRecord second;
     EXPECT_TRUE(scan(second));
-    EXPECT_EQ(pages.base[0x40], 0xCC);
-    EXPECT_EQ(pages.base[2 * kPage + 0x30], 0xCC);
-    EXPECT_EQ(database.breakpoints[pages.at(0x40)].saved_byte(), original[0]);
-    EXPECT_EQ(database.breakpoints[pages.at(0x40)].state(), BreakpointState::planted);
-    EXPECT_EQ(pages.base[0x10], original[1]); // it ran: never planted again
-    EXPECT_EQ(database.breakpoints[pages.at(0x10)].state(), BreakpointState::hit);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pages.base[lines[i]], 0xCC) << i;
+        EXPECT_EQ(database.breakpoints[pages.at(lines[i])].saved_byte(), original[i]) << i;
+        EXPECT_EQ(database.breakpoints[pages.at(lines[i])].state(), BreakpointState::planted) << i;
+    }
     EXPECT_EQ(second.offsets.size(), 3u);
+    std::size_t settled_hits = 0;
+    database.breakpoints.for_each([&](CodeAddress address, const BreakpointEntry& entry) {
+        settled_hits += address == pages.at(0x10) && entry.state() == BreakpointState::hit;
+    });
+    EXPECT_EQ(settled_hits, 1u);
 }

@@ -252,6 +252,9 @@ TEST(BadInput, ProgramPathsAndCommandLengths) {
         SCOPED_TRACE(arguments.substr(0, 80));
         ScratchDir logs;
         ToolRun run = run_tool(arguments, logs.path());
+        // A run that did not start or was cut off says so, rather than as a silent output.
+        ASSERT_TRUE(run.started);
+        ASSERT_FALSE(run.timed_out) << run.output;
         bool too_long = arguments.size() > 2047;
         EXPECT_EQ(run.exit_code, too_long ? 1u : 0u);
         EXPECT_EQ(has(run.output, kUsageLine), too_long) << run.output;

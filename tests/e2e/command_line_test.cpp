@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <set>
 
@@ -316,4 +318,53 @@ TEST(CommandLine, TargetWhoseDllIsMissingFailedToStart) {
     Catalogue catalogue;
     expect_ending(catalogue.classify_output(run.output), MSG_TARGET_DLL_NOT_FOUND,
                   {"3221225781", "C0000135"}, run.output);
+}
+
+// The source folder is compared folded: typed in lower case, or in upper case with slashes, it
+// selects the same file blocks as spelled like the debug information. A folder that matches
+// nothing says so once the target has exited, naming the folder, and the log holds its header.
+TEST(CommandLine, SourceFolderFoldedAndOneThatMatchesNothing) {
+    const std::string command = target_dir("dwarf") + "events.exe exit";
+    std::string lower = target_sources(), upper_slashed = target_sources();
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(upper_slashed.begin(), upper_slashed.end(), upper_slashed.begin(),
+                   [](char c) { return c == '\\' ? '/' : static_cast<char>(std::toupper(c)); });
+    const std::string nowhere = target_sources() + "\\nowhere";
+    Catalogue catalogue;
+    std::vector<FileBlock> expected;
+    for (const std::string& folder : {target_sources(), lower, upper_slashed, nowhere}) {
+        SCOPED_TRACE(folder);
+        ScratchDir scratch;
+        ToolRun run = run_tool("-s " + folder + " " + command, scratch.path());
+        CoverageLog log;
+        expect_sound_log(run, scratch.path(), command, log);
+        if (::testing::Test::HasFatalFailure())
+            return;
+        std::vector<Message> messages = catalogue.classify_output(run.output);
+        if (folder == nowhere) {
+            EXPECT_TRUE(log.blocks.empty());
+            ASSERT_EQ(count_id(messages, MSG_NO_SOURCE_MATCHED), 1u) << run.output;
+            std::vector<unsigned> ids = message_ids(messages);
+            auto at = std::find(ids.begin(), ids.end(), MSG_NO_SOURCE_MATCHED);
+            ASSERT_NE(at, ids.begin());
+            EXPECT_EQ(at[-1], static_cast<unsigned>(MSG_TARGET_EXITED)) << run.output;
+            for (const Message& message : messages)
+                if (message.id == MSG_NO_SOURCE_MATCHED) {
+                    EXPECT_EQ(message.arguments, std::vector<std::string>{nowhere});
+                }
+            continue;
+        }
+        EXPECT_EQ(count_id(messages, MSG_NO_SOURCE_MATCHED), 0u) << run.output;
+        if (expected.empty()) {
+            expected = log.blocks;
+            ASSERT_NE(find_block(log, "events/events.c"), nullptr);
+            continue;
+        }
+        ASSERT_EQ(log.blocks.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(log.blocks[i].path(), expected[i].path());
+            EXPECT_EQ(log.blocks[i].status, expected[i].status) << expected[i].path();
+        }
+    }
 }

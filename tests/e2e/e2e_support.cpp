@@ -147,7 +147,7 @@ Catalogue::Catalogue() {
                         MSG_TARGET_ERROR_EXCEPTION, MSG_TARGET_EXIT_CODE,
                         MSG_TARGET_FAILED_TO_START, MSG_TARGET_DLL_NOT_FOUND,
                         MSG_TARGET_DLL_INIT_FAILED, MSG_TARGET_IMPORT_NOT_FOUND,
-                        MSG_OTHER_ARCHITECTURE}) {
+                        MSG_OTHER_ARCHITECTURE,     MSG_NO_SOURCE_MATCHED}) {
         std::string found = text(id);
         if (!found.empty())
             texts_[id] = found;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <set>
 
 namespace {
 
@@ -121,6 +122,56 @@ TEST(Hostile, DllUnloadedAndReplacedAtSameBase) {
     EXPECT_EQ(check_markers(h.log, "hostile/swap.c"), "");
     EXPECT_EQ(check_markers(h.log, "hostile/other.c"), "");
     expect_no_failure_messages(h.messages);
+}
+
+// first.dll and second.dll share one fixed base that the loader may not move, so each takes
+// the other's addresses (line 2 of first.c and line 3 of second.c begin at the same one). Every
+// line keeps the result of the image that reported it, whatever held its address before or
+// after, and a DLL loaded again keeps the hits of its first load. The expected strings come
+// from the line tables (objdump --dwarf=decodedline: first.c lines 2-5, second.c lines 3-6 and
+// 8-10) and the calls that the program makes: all of first.dll, second_used of second.dll.
+TEST(Hostile, DllsAtOneFixedBaseKeepTheirOwnLines) {
+    for (const std::string order : {"ab", "ba", "abA"}) {
+        SCOPED_TRACE(order);
+        ScratchDir scratch;
+        HostileRun h = run_hostile("dwarf", "hostile.exe", "pair " + order, scratch);
+        if (HasFatalFailure())
+            return;
+        const std::string& out = h.run.output;
+        std::set<std::string> bases;
+        const std::regex loaded("(first|second)\\.dll at ([0-9A-Fa-f]+): (\\d+)");
+        for (std::sregex_iterator at(out.begin(), out.end(), loaded), end; at != end; ++at)
+            bases.insert((*at)[2]);
+        ASSERT_FALSE(bases.empty()) << out;
+        if (bases.size() != 1)
+            GTEST_SKIP() << "the loader moved a DLL off its fixed base:\n" << out;
+        EXPECT_TRUE(has(out, "first.dll at " + *bases.begin() + ": 3")) << out;
+        EXPECT_TRUE(has(out, "second.dll at " + *bases.begin() + ": 6")) << out;
+        const FileBlock* first = find_block(h.log, "hostile/first.c");
+        const FileBlock* second = find_block(h.log, "hostile/second.c");
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(second, nullptr);
+        EXPECT_EQ(first->status, "03333");
+        EXPECT_EQ(second->status, "0011110333");
+        expect_no_failure_messages(h.messages);
+    }
+}
+
+// gcc writes a #line number into its line table as given; 16707566 is 0xFEEFEE, under which
+// Microsoft's compilers record generated code. Such a row is no line of the file: the block
+// ends at the file's last real line with code (line 6; objdump --dwarf=decodedline: rows for
+// lines 5, 6, 16707566 and 16707567).
+TEST(Hostile, HiddenLineNumbersStayOutOfTheLog) {
+    ScratchDir scratch;
+    HostileRun h = run_hostile("dwarf", "hidden.exe", "", scratch);
+    if (HasFatalFailure())
+        return;
+    EXPECT_TRUE(has(h.run.output, "hidden line")) << h.run.output;
+    const FileBlock* block = find_block(h.log, "hostile/hidden.c");
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(block->status, "000033");
+    for (const FileBlock& each : h.log.blocks)
+        EXPECT_LE(each.status.size(), 200u) << each.path();
 }
 
 // Breakpoints compiled into the program, one at the start of a line and one inside a line: the

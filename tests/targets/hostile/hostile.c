@@ -7,6 +7,9 @@
 //   overflow  unbounded recursion, not handled
 //   child     starts itself as a child ("childwork") and waits for it
 //   nolines   loads and calls nolines.dll, which has no line information
+//   pair X    first.dll and second.dll, which share one fixed base, one after the other in the
+//             order of X: a loads first.dll and runs all of it, A loads it and runs none of it,
+//             b loads second.dll and runs part of it; each is freed before the next comes
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -130,6 +133,23 @@ static int run_nolines(void) {
     return 0;
 }
 
+static int run_pair(const char* order) {
+    for (; *order != '\0'; ++order) {
+        const char* name = *order == 'b' ? "second.dll" : "first.dll";
+        HMODULE module = LoadLibraryA(name);
+        if (module == NULL)
+            return 1;
+        int result = 0;
+        if (*order == 'a')
+            result = function_of(module, "first_work")(1);
+        else if (*order == 'b')
+            result = function_of(module, "second_used")(1);
+        printf("%s at %p: %d\n", name, (void*)module, result); // hit(pair)
+        FreeLibrary(module);
+    }
+    return 0;
+}
+
 int main(int argc, char** argv) {
     const char* mode = argc > 1 ? argv[1] : ""; // hit
     if (strcmp(mode, "threads") == 0)
@@ -148,5 +168,7 @@ int main(int argc, char** argv) {
     }
     if (strcmp(mode, "nolines") == 0)
         return run_nolines();
+    if (strcmp(mode, "pair") == 0 && argc > 2)
+        return run_pair(argv[2]);
     return 2;
 }
