@@ -58,7 +58,7 @@ bool write_target(HANDLE process, CodeAddress address, const std::uint8_t* buffe
 }
 
 // Plants the lines of one image from its sorted offsets. Only entries still waiting are
-// planted: one hit, retired, planted or found unplantable before is left alone.
+// planted: one hit, planted or found unplantable before is left alone.
 class PlantingPass {
   public:
     PlantingPass(CoverageDatabase& database, CodeAddress base)
@@ -219,6 +219,20 @@ class PlantingPass {
     bool lost_lines_ = false;
 };
 
+// Puts the code byte that a breakpoint replaced back and moves the thread onto it. A byte that
+// cannot be put back strands the thread: rewound, it would meet our 0xCC again without end, and
+// left alone it would run on from the middle of the instruction.
+bool restore_code_byte(const CoverageDatabase& database, HANDLE thread, CodeAddress address,
+                       std::uint8_t saved, bool* stranded) {
+    if (!write_target(database.process, address, &saved, 1)) {
+        if (stranded != nullptr)
+            *stranded = true;
+        return false;
+    }
+    FlushInstructionCache(database.process, remote(address), 1);
+    return rewind_thread(thread, address, database.wow64_target);
+}
+
 } // namespace
 
 bool plant_breakpoints(CoverageDatabase& database, ModuleRecord& module) {
@@ -248,17 +262,9 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
     switch (entry.state()) {
     case BreakpointState::planted: {
         const std::uint8_t saved = entry.saved_byte();
-        bool restored = write_target(process, address, &saved, 1);
         entry.set_saved_byte(kBreakpointByte);
         entry.set_state(BreakpointState::hit);
-        if (!restored) {
-            // Rewinding onto our own 0xCC would repeat this event without end.
-            if (stranded != nullptr)
-                *stranded = true;
-            return false;
-        }
-        FlushInstructionCache(process, remote(address), 1);
-        return rewind_thread(thread, address, database.wow64_target);
+        return restore_code_byte(database, thread, address, saved, stranded);
     }
     case BreakpointState::hit: {
         // A second thread that reached the line before its byte was restored runs the
@@ -273,7 +279,7 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
         entry.set_state(BreakpointState::hit);
         return true;
     default:
-        // Not planted by us (waiting, unplantable or retired): the target's own breakpoint.
+        // Not planted by us (waiting or unplantable): the target's own breakpoint.
         return true;
     }
 }
@@ -292,10 +298,6 @@ bool plant_watch(HANDLE process, CodeAddress address, std::uint8_t* saved_byte) 
 }
 
 bool clear_watch(const CoverageDatabase& database, HANDLE thread, CodeAddress address,
-                 std::uint8_t saved_byte) {
-    HANDLE process = database.process;
-    if (!write_target(process, address, &saved_byte, 1))
-        return false;
-    FlushInstructionCache(process, remote(address), 1);
-    return rewind_thread(thread, address, database.wow64_target);
+                 std::uint8_t saved_byte, bool* stranded) {
+    return restore_code_byte(database, thread, address, saved_byte, stranded);
 }

@@ -29,6 +29,7 @@ bool handle_breakpoint_hit(CoverageDatabase& database, HANDLE thread, CodeAddres
 bool plant_watch(HANDLE process, CodeAddress address, std::uint8_t* saved_byte);
 
 // Answers the hit of a watch planted over `saved_byte`: puts the byte back and moves `thread`
-// back onto it. False when the byte or the thread could not be put right.
+// back onto it. False when the byte or the thread could not be put right; `stranded` as for a
+// line's hit.
 bool clear_watch(const CoverageDatabase& database, HANDLE thread, CodeAddress address,
-                 std::uint8_t saved_byte);
+                 std::uint8_t saved_byte, bool* stranded);

@@ -234,7 +234,7 @@ bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RE
     if (thread == threads.end())
         return true;
     if (own_watch)
-        return clear_watch(database, thread->second, address, entry_.saved_byte);
+        return clear_watch(database, thread->second, address, entry_.saved_byte, stranded);
     return handle_breakpoint_hit(database, thread->second, address, stranded);
 }
 
