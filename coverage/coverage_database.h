@@ -1,5 +1,5 @@
 // The store of one coverage run: breakpoint entries by code address, interned source-file names
-// with their file indices, function symbols, and the run's parameters.
+// with their file indices, function symbols, the loaded images, and the run's parameters.
 #pragma once
 
 #include <windows.h>
