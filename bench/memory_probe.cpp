@@ -13,7 +13,10 @@
 // is scanned at the same addresses under other file names, planted and partly hit, and the log
 // is written with both; the figure is per line of both.
 //
-// usage: memory_probe.exe LINES FILES [reload]
+// With "functions", function names are asked for (option -f): each image reports a function
+// every kLinesPerFunction lines, and an unloaded image's lines keep their load.
+//
+// usage: memory_probe.exe LINES FILES [reload] [functions]
 #include <windows.h>
 
 #include <algorithm>
@@ -120,7 +123,13 @@ int main(int argc, char** argv) {
         return 2;
     const unsigned long lines = std::strtoul(argv[1], nullptr, 10);
     const unsigned long files = std::strtoul(argv[2], nullptr, 10);
-    const bool reload = argc > 3 && std::strcmp(argv[3], "reload") == 0;
+    bool reload = false;
+    bool functions = false;
+    for (int i = 3; i < argc; ++i) {
+        reload = reload || std::strcmp(argv[i], "reload") == 0;
+        functions = functions || std::strcmp(argv[i], "functions") == 0;
+    }
+    const unsigned long kLinesPerFunction = 20;
     const unsigned long images = reload ? 2 : 1;
     const unsigned long image_lines = lines / images;
     // One code byte per line start, spaced like short statements of an -O0 build.
@@ -137,7 +146,8 @@ int main(int argc, char** argv) {
     std::size_t before = live_bytes;
     peak_bytes = live_bytes;
     {
-        CoverageDatabase database("probe.exe", "", folder, false, false, false, nullptr, &cancel);
+        CoverageDatabase database("probe.exe", "", folder, false, functions, false, nullptr,
+                                  &cancel);
         database.process = GetCurrentProcess();
         double scan_seconds = 0;
         for (unsigned long image = 0; image < images; ++image) {
@@ -149,6 +159,7 @@ int main(int argc, char** argv) {
             ModuleRecord module;
             module.base = reinterpret_cast<CodeAddress>(code);
             module.end = module.base + image_lines * stride;
+            module.load = image + 1;
             LineScanContext context{database, database.source_files, false, folder, &module};
             char name[64];
             SRCCODEINFO info{};
@@ -165,6 +176,20 @@ int main(int argc, char** argv) {
                 on_source_line(&info, &context);
             }
             scan_seconds += seconds_since(start);
+            if (functions) {
+                // As the symbol enumeration lists them after the lines.
+                FunctionScanContext listed{database.functions, module.load};
+                alignas(SYMBOL_INFO) char buffer[sizeof(SYMBOL_INFO) + 32] = {};
+                auto* symbol = reinterpret_cast<SYMBOL_INFO*>(buffer);
+                symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+                symbol->Tag = 5; // SymTagFunction
+                for (unsigned long i = 0; i < image_lines; i += kLinesPerFunction) {
+                    symbol->Address = reinterpret_cast<DWORD64>(code + i * stride);
+                    symbol->NameLen = static_cast<ULONG>(
+                        std::snprintf(symbol->Name, 32, "function_%07lu", image * image_lines + i));
+                    on_function_symbol(symbol, 0, &listed);
+                }
+            }
             stage("scan", before, lines);
             QueryPerformanceCounter(&start);
             if (!plant_breakpoints(database, module))
@@ -180,7 +205,8 @@ int main(int argc, char** argv) {
                                       reinterpret_cast<CodeAddress>(code + i * stride));
             timing("hit", start, (image_lines + 99) / 100);
             if (image + 1 < images) {
-                database.breakpoints.settle(module.base, module.offsets);
+                database.breakpoints.settle(module.base, module.offsets,
+                                            functions ? module.load : kNoLoad);
                 stage("unload", before, lines);
             }
         }

@@ -21,7 +21,8 @@ BreakpointTable::BreakpointTable() {
     }
 }
 
-void BreakpointTable::settle(CodeAddress base, const std::vector<ImageOffset>& offsets) {
+void BreakpointTable::settle(CodeAddress base, const std::vector<ImageOffset>& offsets,
+                             std::uint32_t load) {
     for (ImageOffset offset : offsets) {
         const CodeAddress address = base + offset;
         Shard& shard = shards_[shard_index(address)];
@@ -33,43 +34,52 @@ void BreakpointTable::settle(CodeAddress base, const std::vector<ImageOffset>& o
             entry.set_state(BreakpointState::retired);
             entry.set_saved_byte(kBreakpointByte);
         }
-        settled_.emplace_back(address, entry);
+        if (load == kNoLoad)
+            settled_.push_back(Settled{address, entry});
+        else
+            settled_loads_.push_back(SettledWithLoad{address, entry, load});
         shard.erase(found);
     }
     for (Shard& shard : shards_)
         shard.resize(0); // shrinks a shard that the erasures left sparse
-    if (settled_.size() >= 2 * settled_merged_)
-        merge_settled();
+    const std::size_t settled = settled_.size() + settled_loads_.size();
+    if (settled >= 2 * settled_merged_) {
+        merge_settled(settled_);
+        merge_settled(settled_loads_);
+        settled_merged_ = settled_.size() + settled_loads_.size();
+    }
 }
 
-void BreakpointTable::merge_settled() {
-    std::sort(settled_.begin(), settled_.end(), [](const Settled& first, const Settled& second) {
-        if (first.second.file() != second.second.file())
-            return first.second.file() < second.second.file();
-        if (first.second.line != second.second.line)
-            return first.second.line < second.second.line;
-        return first.first < second.first;
+template <typename List> void BreakpointTable::merge_settled(List& list) {
+    using Line = typename List::value_type;
+    std::sort(list.begin(), list.end(), [](const Line& first, const Line& second) {
+        if (first.entry.file() != second.entry.file())
+            return first.entry.file() < second.entry.file();
+        if (first.entry.line != second.entry.line)
+            return first.entry.line < second.entry.line;
+        if (first.address != second.address)
+            return first.address < second.address;
+        return load_of(first) < load_of(second);
     });
-    auto kept = settled_.begin();
-    for (auto at = settled_.begin(); at != settled_.end(); ++at) {
-        if (at != settled_.begin() && at->second.file() == kept->second.file() &&
-            at->second.line == kept->second.line) {
-            if (at->second.state() == BreakpointState::hit)
-                kept->second.set_state(BreakpointState::hit);
+    auto kept = list.begin();
+    for (auto at = list.begin(); at != list.end(); ++at) {
+        if (at != list.begin() && at->entry.file() == kept->entry.file() &&
+            at->entry.line == kept->entry.line) {
+            if (at->entry.state() == BreakpointState::hit)
+                kept->entry.set_state(BreakpointState::hit);
             continue;
         }
-        if (at != settled_.begin())
+        if (at != list.begin())
             ++kept;
         *kept = *at;
     }
-    if (!settled_.empty())
-        settled_.erase(kept + 1, settled_.end());
-    settled_.shrink_to_fit();
-    settled_merged_ = settled_.size();
+    if (!list.empty())
+        list.erase(kept + 1, list.end());
+    list.shrink_to_fit();
 }
 
 std::size_t BreakpointTable::size() const {
-    std::size_t total = settled_.size();
+    std::size_t total = settled_.size() + settled_loads_.size();
     for (const Shard& shard : shards_)
         total += shard.size();
     return total;
@@ -79,5 +89,6 @@ void BreakpointTable::clear() {
     for (Shard& shard : shards_)
         shard.clear();
     settled_.clear();
+    settled_loads_.clear();
     settled_merged_ = 0;
 }

@@ -23,6 +23,9 @@ enum class BreakpointState : std::uint8_t {
     retired,      // its image was unloaded before the line ran (a settled line only)
 };
 
+// The serial of no image load: images are numbered from 1 as they load.
+constexpr std::uint32_t kNoLoad = 0;
+
 // The index of no source file: an all-zero entry names none. Names get 1 and up.
 constexpr std::uint32_t kNoSourceFile = 0;
 // File indices fit in kSourceFileBits bits, so the entry stays at 8 bytes.
@@ -85,7 +88,8 @@ struct CodeAddressHash {
 // When an image is unloaded its entries are settled: moved, hit or retired, to a list kept for
 // the log, so that their addresses are free for the next image and its lines are never written
 // under another image's names. The list holds (address, entry) pairs, 16 bytes (12 on x86), in
-// blocks that never move; a line settled again by a reload merges with its earlier outcome
+// blocks that never move (with function names, the serial of the load that reported the line
+// too: 24 bytes, 16 on x86); a line settled again by a reload merges with its earlier outcome
 // when the list has doubled since it was last merged, so it never outgrows twice the distinct
 // settled lines.
 class BreakpointTable {
@@ -115,8 +119,11 @@ class BreakpointTable {
     }
 
     // Settles the entries of the image unloaded from `base`: each keeps its outcome (hit, or
-    // retired when it did not run) under its file and line, and its address is freed.
-    void settle(CodeAddress base, const std::vector<ImageOffset>& offsets);
+    // retired when it did not run) under its file and line, and its address is freed. A `load`
+    // other than kNoLoad is kept with each line (8 bytes more a settled line, 4 on x86), so that
+    // its function can be told from those of a later image at the same addresses.
+    void settle(CodeAddress base, const std::vector<ImageOffset>& offsets,
+                std::uint32_t load = kNoLoad);
 
     // Entries live and settled.
     std::size_t size() const;
@@ -129,29 +136,51 @@ class BreakpointTable {
             for (auto& slot : shard)
                 visit(slot.first, slot.second);
         for (auto& settled : settled_)
-            visit(settled.first, settled.second);
+            visit(settled.address, settled.entry);
+        for (auto& settled : settled_loads_)
+            visit(settled.address, settled.entry);
     }
-    template <typename Visit> void for_each(Visit&& visit) const {
+    // Calls visit(address, entry, load) for every entry: kNoLoad for a live one (its image's
+    // record tells) and for one settled without its load.
+    template <typename Visit> void for_each_with_load(Visit&& visit) const {
         for (const Shard& shard : shards_)
             for (const auto& slot : shard)
-                visit(slot.first, static_cast<const BreakpointEntry&>(slot.second));
+                visit(slot.first, static_cast<const BreakpointEntry&>(slot.second), kNoLoad);
         for (const auto& settled : settled_)
-            visit(settled.first, settled.second);
+            visit(settled.address, settled.entry, kNoLoad);
+        for (const auto& settled : settled_loads_)
+            visit(settled.address, settled.entry, settled.load);
+    }
+    template <typename Visit> void for_each(Visit&& visit) const {
+        for_each_with_load([&visit](CodeAddress address, const BreakpointEntry& entry,
+                                    std::uint32_t) { visit(address, entry); });
     }
 
   private:
     using Shard = google::dense_hash_map<CodeAddress, BreakpointEntry, CodeAddressHash>;
-    using Settled = std::pair<CodeAddress, BreakpointEntry>;
+    struct Settled {
+        CodeAddress address;
+        BreakpointEntry entry;
+    };
+    struct SettledWithLoad {
+        CodeAddress address;
+        BreakpointEntry entry;
+        std::uint32_t load;
+    };
+    static std::uint32_t load_of(const Settled&) { return kNoLoad; }
+    static std::uint32_t load_of(const SettledWithLoad& settled) { return settled.load; }
     static constexpr unsigned kShardBits = 6;
 
     static std::size_t shard_index(CodeAddress address) {
         return CodeAddressHash()(address) >> (sizeof(std::size_t) * 8 - kShardBits);
     }
 
-    // One entry per file and line: hit when any was, at the lowest address.
-    void merge_settled();
+    // One entry per file and line: hit when any was, at the lowest address (and load).
+    template <typename List> static void merge_settled(List& list);
 
     std::array<Shard, std::size_t{1} << kShardBits> shards_;
+    // A run settles into one of the two: with loads only when function names are asked for.
     std::deque<Settled> settled_;
-    std::size_t settled_merged_ = 0; // the list's length after its last merge
+    std::deque<SettledWithLoad> settled_loads_;
+    std::size_t settled_merged_ = 0; // the lists' length after their last merge
 };

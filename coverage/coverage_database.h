@@ -1,5 +1,5 @@
 // The store of one coverage run: breakpoint entries by code address, interned source-file names
-// with their file indices, function symbols, and the run's parameters.
+// with their file indices, function symbols, the loaded images, and the run's parameters.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,8 +30,22 @@ using SourceFileTable =
 struct FunctionEntry {
     CodeAddress address;
     std::unique_ptr<char[]> name;
+    std::uint32_t load = kNoLoad; // the image load that reported it (ModuleRecord::load)
 };
 using FunctionList = std::vector<FunctionEntry>;
+
+// What is kept of one loaded image, so that its unload touches only its own lines. The scan
+// fills `offsets` and the planting pass after it plants from them, so that a pass costs in
+// proportion to the lines of its image, not to the whole table; 4 bytes a line.
+struct ModuleRecord {
+    CodeAddress base = 0;
+    CodeAddress end = 0;              // one past the image, from the symbol handler
+    std::uint32_t load = kNoLoad;     // the serial of this load: its lines' functions are its own
+    std::vector<ImageOffset> offsets; // every accepted line of the image, from `base`
+};
+
+// The images of the target loaded now, by base address: from their scan to their unload.
+using ModuleTable = std::map<CodeAddress, ModuleRecord>;
 
 class CoverageDatabase {
   public:
@@ -54,6 +69,7 @@ class CoverageDatabase {
     BreakpointTable breakpoints;
     SourceFileTable source_files;
     FunctionList functions;
+    ModuleTable images;
     HANDLE process = nullptr;
     bool wow64_target = false; // a 32-bit target of the 64-bit build, known with `process`
     const char* command_text;

@@ -81,11 +81,12 @@ BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context_pointer) {
     return TRUE;
 }
 
-BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG, PVOID functions) {
+BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG, PVOID context_pointer) {
     if (symbol->Tag != kSymTagFunction)
         return TRUE;
-    static_cast<FunctionList*>(functions)->push_back(
-        FunctionEntry{to_code_address(symbol->Address), copy_text(symbol->Name, symbol->NameLen)});
+    FunctionScanContext& context = *static_cast<FunctionScanContext*>(context_pointer);
+    context.functions.push_back(FunctionEntry{
+        to_code_address(symbol->Address), copy_text(symbol->Name, symbol->NameLen), context.load});
     return TRUE;
 }
 
@@ -138,8 +139,10 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
     if (image_name.empty())
         image_name = image_path;
     report_message(database.notify_window, MSG_MODULE_LINES_READ, image_name.c_str());
-    if (database.function_names)
-        SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &database.functions);
+    if (database.function_names) {
+        FunctionScanContext functions{database.functions, record.load};
+        SymEnumSymbols(process, module_base, nullptr, on_function_symbol, &functions);
+    }
     SymUnloadModule64(process, module_base);
     return plant_breakpoints(database, record);
 }

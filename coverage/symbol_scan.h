@@ -10,15 +10,6 @@
 #include "coverage/coverage_database.h"
 #include "debugger/arch.h"
 
-// What the debugger keeps of one loaded image, so that its unload touches only its own lines.
-// The scan fills `offsets` and the planting pass after it plants from them, so that a pass costs
-// in proportion to the lines of its image, not to the whole table; 4 bytes a line.
-struct ModuleRecord {
-    CodeAddress base = 0;
-    CodeAddress end = 0;              // one past the image, from the symbol handler
-    std::vector<ImageOffset> offsets; // every accepted line of the image, from `base`
-};
-
 struct LineScanContext {
     CoverageDatabase& database;
     SourceFileTable& source_files;
@@ -34,7 +25,12 @@ bool scan_module(CoverageDatabase& database, HANDLE image_file, CodeAddress base
                  ModuleRecord* module = nullptr);
 
 BOOL CALLBACK on_source_line(PSRCCODEINFO line, PVOID context);
-BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG size, PVOID functions);
+// The functions of one image load, tagged with its serial.
+struct FunctionScanContext {
+    FunctionList& functions;
+    std::uint32_t load;
+};
+BOOL CALLBACK on_function_symbol(PSYMBOL_INFO symbol, ULONG size, PVOID context);
 
 // True when `folder` (null or empty accepts all) is a prefix of `file` under the path folding.
 bool source_folder_matches(const char* file, const char* folder);

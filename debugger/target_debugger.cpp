@@ -195,8 +195,9 @@ bool TargetDebugger::scan_image(HANDLE image_file, CodeAddress base) {
     if (!image_of_target_width(database.process, base, database.wow64_target))
         return true;
     // An image at a base that an earlier one still claims: that one is gone without an event.
-    auto previous = modules_.upper_bound(base);
-    if (previous != modules_.begin()) {
+    ModuleTable& images = database.images;
+    auto previous = images.upper_bound(base);
+    if (previous != images.begin()) {
         --previous;
         if (previous->first == base || base < previous->second.end)
             handle_unload(previous->first);
@@ -204,22 +205,26 @@ bool TargetDebugger::scan_image(HANDLE image_file, CodeAddress base) {
     ModuleRecord record;
     record.base = base;
     record.end = base + 1;
+    record.load = ++loads_;
     bool result = scan_module(database, image_file, base, &record);
     if (!record.offsets.empty()) {
         record.offsets.shrink_to_fit(); // kept for the whole run: no slack per line
-        modules_[base] = std::move(record);
+        images[base] = std::move(record);
     }
     return result;
 }
 
 void TargetDebugger::handle_unload(CodeAddress base) {
-    auto found = modules_.find(base);
-    if (found == modules_.end())
+    auto found = database.images.find(base);
+    if (found == database.images.end())
         return;
     // Its memory no longer holds its code: its lines keep what they showed, and their
-    // addresses are free for the next image.
-    database.breakpoints.settle(found->second.base, found->second.offsets);
-    modules_.erase(found);
+    // addresses are free for the next image. With function names each line keeps its load,
+    // whose functions alone name it.
+    const ModuleRecord& image = found->second;
+    database.breakpoints.settle(image.base, image.offsets,
+                                database.function_names ? image.load : kNoLoad);
+    database.images.erase(found);
 }
 
 bool TargetDebugger::handle_breakpoint_event(DWORD thread_id, const EXCEPTION_RECORD& record,

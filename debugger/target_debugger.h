@@ -5,17 +5,12 @@
 
 #include <sparsehash/dense_hash_map>
 
-#include <map>
-
 #include "coverage/coverage_database.h"
 #include "coverage/symbol_scan.h"
 #include "debugger/arch.h"
 
 // Thread id to the handle that its creation event delivered (the system owns the handles).
 using ThreadTable = google::dense_hash_map<DWORD, HANDLE>;
-
-// The images of the target that were scanned, by base address.
-using ModuleTable = std::map<CodeAddress, ModuleRecord>;
 
 // Whether the target's own code ran: the loader does all of its start-up (imports, DLL
 // initialisation) before the executable's entry point, so a breakpoint there tells.
@@ -45,7 +40,7 @@ class TargetDebugger {
     // Settles the lines of the image unloaded from `base`.
     void handle_unload(CodeAddress base);
 
-    const ModuleTable& modules() const { return modules_; }
+    const ModuleTable& modules() const { return database.images; }
 
   private:
     bool handle_create_process(DWORD thread_id, const CREATE_PROCESS_DEBUG_INFO& info);
@@ -61,7 +56,7 @@ class TargetDebugger {
     ThreadTable threads;
     HWND notify_window;
     volatile LONG* cancel_flag;
-    ModuleTable modules_;
+    std::uint32_t loads_ = 0; // image loads scanned: each load's serial
     EntryWatch entry_;
     bool thread_stranded_ = false; // a hit's code byte could not be put back: the run ends
 };

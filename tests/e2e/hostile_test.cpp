@@ -9,8 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <map>
 #include <regex>
 #include <set>
+#include <sstream>
 
 namespace {
 
@@ -20,12 +23,12 @@ struct HostileRun {
     std::vector<Message> messages;
 };
 
-// hostile.exe <mode> of one form, with -s on the targets' sources.
+// hostile.exe <mode> of one form, with -s on the targets' sources and `options` before it.
 HostileRun run_hostile(const std::string& form, const std::string& program, const std::string& mode,
-                       const ScratchDir& scratch) {
+                       const ScratchDir& scratch, const std::string& options = "") {
     HostileRun result;
     std::string command = target_dir(form) + program + (mode.empty() ? "" : " " + mode);
-    result.run = run_tool("-s " + target_sources() + " " + command, scratch.path());
+    result.run = run_tool(options + "-s " + target_sources() + " " + command, scratch.path());
     expect_sound_log(result.run, scratch.path(), command, result.log);
     Catalogue catalogue;
     result.messages = catalogue.classify_output(result.run.output);
@@ -124,17 +127,71 @@ TEST(Hostile, DllUnloadedAndReplacedAtSameBase) {
     expect_no_failure_messages(h.messages);
 }
 
+// The F records that a DWARF image's lines of `source` must open, worked out from the
+// toolchain's own reading of the image, written beside it at build time: its line table
+// (objdump --dwarf=decodedline, "<stem>.lines") and its symbols (nm, "<stem>.symbols"). A line
+// belongs to the last function symbol at or below its lowest address.
+std::vector<std::pair<int, std::string>> functions_by_toolchain(const std::string& stem,
+                                                                const std::string& source) {
+    const std::string dir = target_dir("dwarf");
+    std::map<int, unsigned long long> lowest; // line number to its lowest address
+    std::istringstream table(read_file(dir + stem + ".lines"));
+    std::string row;
+    while (std::getline(table, row)) {
+        std::istringstream fields(row);
+        std::string name, number, address;
+        if (!(fields >> name >> number >> address) || name != source ||
+            !std::isdigit(static_cast<unsigned char>(number[0])) || address.rfind("0x", 0) != 0)
+            continue;
+        const unsigned long long at = std::stoull(address, nullptr, 16);
+        auto known = lowest.find(std::stoi(number));
+        if (known == lowest.end())
+            lowest[std::stoi(number)] = at;
+        else if (at < known->second)
+            known->second = at;
+    }
+    std::map<unsigned long long, std::string> symbols;
+    std::istringstream listed(read_file(dir + stem + ".symbols"));
+    while (std::getline(listed, row)) {
+        std::istringstream fields(row);
+        std::string address, type, name;
+        if (!(fields >> address >> type >> name) || (type != "T" && type != "t") || name[0] == '.')
+            continue;
+#if !defined(_WIN64)
+        if (name[0] == '_')
+            name.erase(0, 1); // the i686 C decoration, which the debug information does not carry
+#endif
+        symbols[std::stoull(address, nullptr, 16)] = name;
+    }
+    std::vector<std::pair<int, std::string>> records;
+    for (const auto& [line, at] : lowest) {
+        auto owner = symbols.upper_bound(at);
+        if (owner == symbols.begin())
+            continue;
+        --owner;
+        if (records.empty() || records.back().second != owner->second)
+            records.emplace_back(line - 1, owner->second);
+    }
+    return records;
+}
+
 // first.dll and second.dll share one fixed base that the loader may not move, so each takes
 // the other's addresses (line 2 of first.c and line 3 of second.c begin at the same one). Every
 // line keeps the result of the image that reported it, whatever held its address before or
 // after, and a DLL loaded again keeps the hits of its first load. The expected strings come
 // from the line tables (objdump --dwarf=decodedline: first.c lines 2-5, second.c lines 3-6 and
 // 8-10) and the calls that the program makes: all of first.dll, second_used of second.dll.
+// With -f each line is named by a function of the image that reported it: first_work and
+// second_unused begin at the same address.
 TEST(Hostile, DllsAtOneFixedBaseKeepTheirOwnLines) {
+    const auto first_functions = functions_by_toolchain("first", "first.c");
+    const auto second_functions = functions_by_toolchain("second", "second.c");
+    ASSERT_EQ(first_functions.size(), 1u);
+    ASSERT_EQ(second_functions.size(), 2u);
     for (const std::string order : {"ab", "ba", "abA"}) {
         SCOPED_TRACE(order);
         ScratchDir scratch;
-        HostileRun h = run_hostile("dwarf", "hostile.exe", "pair " + order, scratch);
+        HostileRun h = run_hostile("dwarf", "hostile.exe", "pair " + order, scratch, "-f ");
         if (HasFatalFailure())
             return;
         const std::string& out = h.run.output;
@@ -153,6 +210,8 @@ TEST(Hostile, DllsAtOneFixedBaseKeepTheirOwnLines) {
         ASSERT_NE(second, nullptr);
         EXPECT_EQ(first->status, "03333");
         EXPECT_EQ(second->status, "0011110333");
+        EXPECT_EQ(first->functions, first_functions);
+        EXPECT_EQ(second->functions, second_functions);
         expect_no_failure_messages(h.messages);
     }
 }

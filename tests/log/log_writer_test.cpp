@@ -41,8 +41,8 @@ struct LogWriterTest : ::testing::Test {
         const std::uint8_t saved = state == kPlanted ? 0x55 : 0xCC;
         database.breakpoints[address] = BreakpointEntry{file(name), number, saved, state};
     }
-    void function(CodeAddress address, const char* name) {
-        database.functions.push_back(FunctionEntry{address, copy_text(name)});
+    void function(CodeAddress address, const char* name, std::uint32_t load = kNoLoad) {
+        database.functions.push_back(FunctionEntry{address, copy_text(name), load});
     }
     std::vector<CodeAddress> walk_order() const {
         std::vector<CodeAddress> order;
@@ -149,6 +149,37 @@ TEST_F(LogWriterTest, LineWithSeveralAddressesTakesItsFunctionFromTheLowest) {
     }
     ASSERT_TRUE(higher_first);
     EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN5,loop.cpp\nF4,low\nS00003\n", write_log());
+}
+
+// Image loads 1 and 2 at one base, 1 freed; 3 and 4 loaded beside them, 4 without functions.
+// Each line is named by a function of the load that reported it: where the two functions at
+// 0x1000 belong to different loads, below a load's first function (its first, not one of a
+// lower image), and never by another image's for a load that listed none (the current
+// function stays; a block of such lines alone has no F record).
+TEST_F(LogWriterTest, EachLineTakesAFunctionOfTheImageLoadThatReportedIt) {
+    database.function_names = true;
+    function(0x1000, "first_work", 1);
+    line(0x1000, "C:\\src\\first.c", 2, kHit);
+    line(0x1010, "C:\\src\\first.c", 3, kPlanted);
+    database.breakpoints.settle(0x1000, {0x0, 0x10}, 1);
+    database.images[0x1000] = ModuleRecord{0x1000, 0x2000, 2, {}};
+    function(0x1020, "second_used", 2);
+    function(0x1000, "second_unused", 2);
+    line(0x1000, "C:\\src\\second.c", 3, kPlanted);
+    line(0x1020, "C:\\src\\second.c", 8, kHit);
+    database.images[0x3000] = ModuleRecord{0x3000, 0x4000, 3, {}};
+    function(0x3100, "late", 3);
+    line(0x3050, "C:\\src\\third.c", 1, kPlanted);
+    database.images[0x5000] = ModuleRecord{0x5000, 0x6000, 4, {}};
+    line(0x5000, "C:\\src\\third.c", 5, kHit);
+    line(0x5010, "C:\\src\\fourth.c", 2, kPlanted);
+    EXPECT_EQ(std::string(kHeader) + "DC:\\src\\\nN3,first.c\nF1,first_work\nS031\n"
+                                     "DC:\\src\\\nN2,fourth.c\nS01\n"
+                                     "DC:\\src\\\nN8,second.c\nF2,second_unused\nF7,second_used\n"
+                                     "S00100003\n"
+                                     "DC:\\src\\\nN5,third.c\nF0,late\nS10003\n",
+              write_log());
+    EXPECT_TRUE(result);
 }
 
 TEST_F(LogWriterTest, FilesFollowTheFoldedPathOrderAndKeepTheirSpelling) {
