@@ -253,7 +253,7 @@ TEST(BadInput, ProgramPathsAndCommandLengths) {
         ScratchDir logs;
         ToolRun run = run_tool(arguments, logs.path());
         // A run that did not start or was cut off says so, rather than as a silent output.
-        ASSERT_TRUE(run.started);
+        ASSERT_TRUE(run.started) << "CreateProcessA error " << run.start_error;
         ASSERT_FALSE(run.timed_out) << run.output;
         bool too_long = arguments.size() > 2047;
         EXPECT_EQ(run.exit_code, too_long ? 1u : 0u);
