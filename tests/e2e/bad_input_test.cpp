@@ -193,7 +193,7 @@ TEST(BadInput, RandomCommandLinesThroughTheProgram) {
         SCOPED_TRACE(show(args));
         ScratchDir scratch;
         ToolRun run = run_tool(line, scratch.path());
-        ASSERT_TRUE(run.started);
+        ASSERT_TRUE(run.started) << "CreateProcessA error " << run.start_error;
         EXPECT_EQ(run.exit_code, want.usage ? 1u : 0u) << run.output;
         EXPECT_EQ(has(run.output, kUsageLine), want.usage) << run.output;
         if (!want.usage) { // announced as report_message cuts it
@@ -248,12 +248,13 @@ TEST(BadInput, ProgramPathsAndCommandLengths) {
     // character more than 2,047 is refused outright, with nothing started.
     ASSERT_TRUE(DeleteFileA(decoy.c_str()));
     Catalogue catalogue;
+    ASSERT_TRUE(catalogue.loaded()); // else no message could be recognised below
     for (const std::string& arguments : {folder + "events.exe never", escaped(padded) + "x"}) {
         SCOPED_TRACE(arguments.substr(0, 80));
         ScratchDir logs;
         ToolRun run = run_tool(arguments, logs.path());
         // A run that did not start or was cut off says so, rather than as a silent output.
-        ASSERT_TRUE(run.started);
+        ASSERT_TRUE(run.started) << "CreateProcessA error " << run.start_error;
         ASSERT_FALSE(run.timed_out) << run.output;
         bool too_long = arguments.size() > 2047;
         EXPECT_EQ(run.exit_code, too_long ? 1u : 0u);
@@ -261,7 +262,7 @@ TEST(BadInput, ProgramPathsAndCommandLengths) {
         const std::vector<unsigned> launch_failed{MSG_TARGET_STARTING, MSG_LAUNCH_FAILED};
         EXPECT_EQ(message_ids(catalogue.classify_output(run.output)),
                   too_long ? std::vector<unsigned>{} : launch_failed)
-            << run.output;
+            << "exit code " << run.exit_code << ", output: " << run.output;
         EXPECT_TRUE(log_files(logs.path()).empty());
     }
 }

@@ -319,6 +319,7 @@ ToolRun run_tool(const std::string& arguments, const std::string& folder, const 
     ProcessResult result = run_process("\"" + path + "\" " + arguments, folder);
     GetLocalTime(&run.after);
     run.started = result.started;
+    run.start_error = result.start_error;
     run.timed_out = result.timed_out;
     run.exit_code = result.exit_code;
     run.output = result.output;
@@ -340,7 +341,7 @@ std::string time_text(const SYSTEMTIME& t) {
 // grammar right, every block well formed and in path order.
 void expect_sound_log(const ToolRun& run, const std::string& folder, const std::string& command,
                       CoverageLog& log) {
-    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.started) << "CreateProcessA error " << run.start_error;
     ASSERT_FALSE(run.timed_out) << run.output;
     EXPECT_EQ(run.exit_code, 0u) << run.output;
     std::vector<std::string> logs = log_files(folder);

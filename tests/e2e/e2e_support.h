@@ -100,6 +100,7 @@ std::string log_name_prefix_today();
 // (its current folder).
 struct ToolRun {
     bool started = false;
+    DWORD start_error = 0; // why it did not start
     bool timed_out = false;
     DWORD exit_code = 0;
     std::string output;

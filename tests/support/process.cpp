@@ -34,8 +34,10 @@ ProcessResult run_process(const std::string& command_line, const std::string& fo
     PROCESS_INFORMATION info{};
     std::string line = command_line;
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                        folder.empty() ? nullptr : folder.c_str(), &startup, &info))
+                        folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
+        result.start_error = GetLastError();
         return result;
+    }
     result.started = true;
     CloseHandle(write_end.h);
     write_end.h = nullptr;

@@ -7,6 +7,7 @@
 
 struct ProcessResult {
     bool started = false;
+    DWORD start_error = 0; // GetLastError of a CreateProcessA that failed
     bool timed_out = false;
     DWORD exit_code = 0;
     std::string output; // standard output and standard error, as written (bytes)
