@@ -63,7 +63,7 @@ dist: dist-x64 dist-x86 dist-linux
 wineprefix: $(PREFIX)/.made
 $(PREFIX)/.made:
 	mkdir -p $(PREFIX)
-	WINEPREFIX=$(PREFIX) WINEDEBUG=-all $(WINE) wineboot -i >/dev/null 2>&1 || true
+	WINEPREFIX=$(PREFIX) WINEDEBUG=-all $(WINE) wineboot -i >/dev/null 2>&1 </dev/null || true
 	WINEPREFIX=$(PREFIX) $(WINESERVER) -w
 	touch $@
 

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -39,6 +41,13 @@ ScratchDir::ScratchDir() {
                 std::to_string(counter++) + "\\";
         if (CreateDirectoryA(path_.c_str(), nullptr))
             break;
+        DWORD error = GetLastError();
+        if (error != ERROR_ALREADY_EXISTS) {
+            // Only a name in use is worth another try: anything else would loop for ever.
+            std::fprintf(stderr, "cannot make the scratch folder %s (error %lu)\n", path_.c_str(),
+                         error);
+            std::abort();
+        }
     }
 }
 
